@@ -4,6 +4,7 @@
 //
 // NOTE: this header fixes the interface that the compiler and the builtins
 // rely on. Keep its names; add to it as needed.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -25,8 +26,19 @@ class WindowPort {
                       ValueStore& values) = 0;
 };
 
+// One numbered file of the file builtins (`#0`..`#99`): an open file
+// descriptor (-1 when none) and the access mode (0 read, 1 write, 2 both).
+struct FileChannel {
+  int fd = -1;
+  uint8_t mode = 0;
+};
+
 class ValueStore {
  public:
+  // Memory for array buffers; calloc by default. Tests replace it to make
+  // allocation fail.
+  using Allocator = void* (*)(size_t count, size_t size);
+
   ValueStore();
   ~ValueStore();
   ValueStore(const ValueStore&) = delete;
@@ -53,6 +65,32 @@ class ValueStore {
   void setWindowPort(WindowPort* port) { windows_ = port; }
   WindowPort* windowPort() const { return windows_; }
 
+  // --- f variables: file f<nn>.tmp (10-byte header, then 64-bit samples) --
+  static std::string fileArrayName(int slot);  // "f07.tmp"
+  // Reads f<slot> into `dst` (kind, xDistance, xOffset, samples); opens the
+  // file when it has no handle yet (error 81 when that fails). A file shorter
+  // than the header holds no samples.
+  void readFileArray(int slot, ValueArray& dst);
+  // Writes `src` into f<slot>: `append` false rewrites header and samples,
+  // `append` true adds the samples after an existing header. Errors 18, 19.
+  void writeFileArray(int slot, const ValueArray& src, bool append);
+  void closeFileArray(int slot);    // closes the handle, the file stays
+  bool removeFileArray(int slot);   // closes the handle and deletes the file
+  void closeAllFileArrays();
+
+  // --- # file numbers (handles of the file builtins) --------------------
+  FileChannel& fileChannel(int number);  // 0..99
+  // Closes and clears channels first..99 (run end closes #3..#99).
+  void closeFileChannels(int first);
+
+  // Averaging counter of array a<slot> (used by `avg`, reset by `clr`).
+  double& averagingCounter(int slot);
+
+  // True when `array` is the one-sample twin of a float variable.
+  bool isFloatTwin(const ValueArray& array) const;
+
+  void setAllocator(Allocator allocator) { allocate_ = allocator; }
+
   // --- run lifecycle ------------------------------------------------------
   void resetForStart();                        // before compilation
   bool allocateArrays(std::string& message);   // after compilation succeeded
@@ -61,6 +99,32 @@ class ValueStore {
   // --- watch text ---------------------------------------------------------
   // kind: 0 float, 1 integer, 2 string, 3 array.
   std::string watchText(int kind, int slot) const;
+
+ private:
+  static constexpr int kScratchRecords = 4;
+
+  ValueArray& recordOfSlot(uint32_t kind, int slot);
+  int resolvedSlot(const Operand& op, int poolSize);
+  ValueArray& scratchRecord();
+  double* homeOf(const ValueArray& array) const;
+  void releaseBuffer(ValueArray& array);
+  int openFileArrayForReading(int slot);
+
+  // The array table: a0..a499, then the twins of v0..v3999.
+  ValueArray records_[kArraySlots + kFloatSlots];
+  double floats_[kFloatSlots] = {};
+  int32_t integers_[kIntegerSlots] = {};
+  char strings_[kStringSlots][kStringCapacity] = {};
+  double averaging_[kArraySlots] = {};
+  int fileArrayFds_[kFileArraySlots];
+  bool fileArrayWritable_[kFileArraySlots] = {};
+  FileChannel fileChannels_[kFileNumberSlots];
+  // One-value records that ArrayOf hands out for an integer source.
+  ValueArray scratch_[kScratchRecords];
+  double scratchValues_[kScratchRecords] = {};
+  int nextScratch_ = 0;
+  WindowPort* windows_ = nullptr;
+  Allocator allocate_;
 };
 
 // Integer conversion of the language: truncate toward zero to 64 bits and
