@@ -298,6 +298,7 @@ int ValueStore::FileArrayHandle(int slot) const {
 
 void ValueStore::Grow(ValueArray& array, int64_t n) {
   if (n <= array.capacity) return;
+  if (n > std::numeric_limits<int32_t>::max()) raiseRuntimeError(kErrArrayMemory);
   const int64_t c = n + n / 8;
   if (c > std::numeric_limits<int32_t>::max()) raiseRuntimeError(kErrArrayMemory);
   // Two spare values beyond the capacity, as the buffers always had.
