@@ -21,11 +21,6 @@ namespace morvel::lang {
 namespace {
 
 constexpr int kFileHeaderSize = 10;
-constexpr int kErrArrayMemory = 13;
-constexpr int kErrFileArrayCreate = 18;
-constexpr int kErrFileArrayWrite = 19;
-constexpr int kErrFileArrayOpen = 81;
-constexpr int kErrWindow = 89;
 
 void* defaultAllocate(size_t count, size_t size) { return std::calloc(count, size); }
 
@@ -200,7 +195,7 @@ int ValueStore::SlotOf(const Operand& op) {
         if (slot >= kIntegerSlots) raiseRuntimeError(kErrIndirectSlotOutOfPool);
         slot = integers_[slot];
       }
-      if (slot < 0 || slot >= kWindowSlots) raiseRuntimeError(kErrWindow);
+      if (slot < 0 || slot >= kWindowSlots) raiseRuntimeError(kErrWindowNumber);
       return slot;
     }
     case KindArray: return resolvedSlot(op, kArraySlots);
@@ -274,6 +269,11 @@ double ValueStore::FloatValue(const Operand& op) {
 }
 
 char* ValueStore::StringOf(const Operand& op) {
+  if (op.kind() != KindString) {
+    // Only strings have a text; anything else reads as an empty one.
+    scratchString_[0] = '\0';
+    return scratchString_;
+  }
   if (!op.indirect() && op.target != nullptr) return static_cast<char*>(op.target);
   return strings_[resolvedSlot(op, kStringSlots)];
 }
@@ -285,8 +285,26 @@ int ValueStore::WindowOf(const Operand& op) {
     slot = integers_[slot];
   }
   if (windows_ == nullptr || slot < 0 || slot >= kWindowSlots || !windows_->hasWindow(slot))
-    raiseRuntimeError(kErrWindow);
+    raiseRuntimeError(kErrWindowNumber);
   return slot;
+}
+
+void ValueStore::storeScalar(const Operand& target, double value) {
+  switch (target.kind()) {
+    case KindInteger: integers_[resolvedSlot(target, kIntegerSlots)] = toInteger(value); return;
+    case KindFloat:
+    case KindArray: {
+      ValueArray& r = ArrayOf(target);
+      if (r.capacity < 1) Grow(r, 1);
+      r.data[0] = value;
+      r.length = 1;
+      r.xOffset = 0.0f;
+      r.xDistance = 1.0f;
+      r.kind = 0;
+      return;
+    }
+    default: return;
+  }
 }
 
 int ValueStore::FileArrayHandle(int slot) const {

@@ -13,6 +13,13 @@
 
 namespace morvel::lang {
 
+// Run-time error numbers the value store raises.
+inline constexpr int kErrArrayMemory = 13;       // array memory exhausted
+inline constexpr int kErrFileArrayCreate = 18;   // f file cannot be created
+inline constexpr int kErrFileArrayWrite = 19;    // f file short write
+inline constexpr int kErrFileArrayOpen = 81;     // f file cannot be opened for reading
+inline constexpr int kErrWindowNumber = 89;      // window number invalid or unbound
+
 // What the value store needs from the layouts: window numbers of the current
 // layout. The layout windows implement it; the headless runner and tests too.
 class WindowPort {
@@ -61,6 +68,11 @@ class ValueStore {
   void Grow(ValueArray& array, int64_t n);  // error 13 when memory fails
   int FileArrayHandle(int slot) const;      // open file descriptor or -1
   int SlotOf(const Operand& op);
+
+  // A scalar result into a `v`, `i` or `a` target: a float (through its
+  // twin) or an array becomes one value with x offset 0, x distance 1 and
+  // real kind; an integer takes the value converted by toInteger.
+  void storeScalar(const Operand& target, double value);
 
   void setWindowPort(WindowPort* port) { windows_ = port; }
   WindowPort* windowPort() const { return windows_; }
@@ -122,6 +134,8 @@ class ValueStore {
   // One-value records that ArrayOf hands out for an integer source.
   ValueArray scratch_[kScratchRecords];
   double scratchValues_[kScratchRecords] = {};
+  // Handed out by StringOf for an operand that is not a string.
+  char scratchString_[kStringCapacity] = {};
   int nextScratch_ = 0;
   WindowPort* windows_ = nullptr;
   Allocator allocate_;

@@ -145,6 +145,35 @@ TEST_F(ValueStoreTest, ArrayOfAnIntegerIsAOneValueArray) {
   EXPECT_DOUBLE_EQ(y.data[0], -4.0);
 }
 
+TEST_F(ValueStoreTest, OnlyStringsHaveAText) {
+  store->floatSlot(3) = 65.0;
+  EXPECT_STREQ(store->StringOf(v(3)), "");
+  EXPECT_STREQ(store->StringOf(a(3)), "");
+  EXPECT_DOUBLE_EQ(store->floatSlot(3), 65.0);
+}
+
+TEST_F(ValueStoreTest, ScalarResultIntoFloatArrayAndInteger) {
+  ValueArray& twin = store->floatTwin(4);
+  twin.xOffset = 3.0f;
+  twin.xDistance = 0.5f;
+  store->storeScalar(v(4), 2.5);
+  EXPECT_DOUBLE_EQ(store->floatSlot(4), 2.5);
+  EXPECT_EQ(twin.length, 1);
+  EXPECT_FLOAT_EQ(twin.xOffset, 0.0f);
+  EXPECT_FLOAT_EQ(twin.xDistance, 1.0f);
+
+  setArray(5, {1, 2, 3});
+  store->arrayRecord(5).kind = 1;
+  store->arrayRecord(5).xDistance = 0.1f;
+  store->storeScalar(a(5), -1.5);
+  EXPECT_EQ(arrayValues(5), (std::vector<double>{-1.5}));
+  EXPECT_EQ(store->arrayRecord(5).kind, 0u);
+  EXPECT_FLOAT_EQ(store->arrayRecord(5).xDistance, 1.0f);
+
+  store->storeScalar(i(6), -3.99);
+  EXPECT_EQ(store->integerSlot(6), -3);
+}
+
 // --- indirect operands ---------------------------------------------------------
 
 TEST_F(ValueStoreTest, IndirectOperandsResolveAtTheMomentOfUse) {
