@@ -335,7 +335,8 @@ void ValueStore::Grow(ValueArray& array, int64_t n) {
 
 std::string ValueStore::fileArrayName(int slot) { return platform::formatC("f%02d.tmp", slot); }
 
-int ValueStore::openFileArrayForReading(int slot) {
+int ValueStore::openFileArray(int slot) {
+  if (slot < 0 || slot >= kFileArraySlots) return -1;
   int& fd = fileArrayFds_[slot];
   if (fd >= 0) return fd;
   const std::string name = fileArrayName(slot);
@@ -344,13 +345,13 @@ int ValueStore::openFileArrayForReading(int slot) {
   fileArrayWritable_[slot] = fd >= 0;
   if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
     fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) raiseRuntimeError(kErrFileArrayOpen);
   return fd;
 }
 
-void ValueStore::readFileArray(int slot, ValueArray& dst) {
+void ValueStore::readFileArray(int slot, ValueArray& dst, int64_t skip, int64_t count) {
   if (slot < 0 || slot >= kFileArraySlots) raiseRuntimeError(kErrIndirectSlotOutOfPool);
-  const int fd = openFileArrayForReading(slot);
+  const int fd = openFileArray(slot);
+  if (fd < 0) raiseRuntimeError(kErrFileArrayOpen);
   ::lseek(fd, 0, SEEK_SET);
   struct stat st {};
   if (::fstat(fd, &st) != 0) raiseRuntimeError(kErrFileArrayOpen);
@@ -360,11 +361,15 @@ void ValueStore::readFileArray(int slot, ValueArray& dst) {
     dst.length = 0;  // no complete header: no samples
     return;
   }
-  const int64_t count = (static_cast<int64_t>(st.st_size) - kFileHeaderSize) / 8;
-  Grow(dst, count);
+  if (skip < 0) skip = 0;
+  int64_t available = (static_cast<int64_t>(st.st_size) - kFileHeaderSize) / 8 - skip;
+  if (available < 0) available = 0;
+  const int64_t wanted = count >= 0 && count < available ? count : available;
+  Grow(dst, wanted);
   int64_t got = 0;
-  if (count > 0) {
-    ssize_t n = readAll(fd, dst.data, static_cast<size_t>(count) * 8, kFileHeaderSize);
+  if (wanted > 0) {
+    const off_t at = static_cast<off_t>(kFileHeaderSize + skip * 8);
+    ssize_t n = readAll(fd, dst.data, static_cast<size_t>(wanted) * 8, at);
     if (n < 0) raiseRuntimeError(kErrFileArrayOpen);
     got = n / 8;
     if constexpr (std::endian::native == std::endian::big) {

@@ -79,10 +79,14 @@ class ValueStore {
 
   // --- f variables: file f<nn>.tmp (10-byte header, then 64-bit samples) --
   static std::string fileArrayName(int slot);  // "f07.tmp"
+  // Opens f<slot> unless it is open: existing file only, read-write (read
+  // only when writing is not allowed). Returns the handle, -1 on failure.
+  int openFileArray(int slot);
   // Reads f<slot> into `dst` (kind, xDistance, xOffset, samples); opens the
-  // file when it has no handle yet (error 81 when that fails). A file shorter
-  // than the header holds no samples.
-  void readFileArray(int slot, ValueArray& dst);
+  // file when it has no handle yet (error 81 when that fails). `skip` samples
+  // are passed over, then at most `count` (all when negative) are read. A
+  // file shorter than the header holds no samples.
+  void readFileArray(int slot, ValueArray& dst, int64_t skip = 0, int64_t count = -1);
   // Writes `src` into f<slot>: `append` false rewrites header and samples,
   // `append` true adds the samples after an existing header. Errors 18, 19.
   void writeFileArray(int slot, const ValueArray& src, bool append);
@@ -120,7 +124,6 @@ class ValueStore {
   ValueArray& scratchRecord();
   double* homeOf(const ValueArray& array) const;
   void releaseBuffer(ValueArray& array);
-  int openFileArrayForReading(int slot);
 
   // The array table: a0..a499, then the twins of v0..v3999.
   ValueArray records_[kArraySlots + kFloatSlots];

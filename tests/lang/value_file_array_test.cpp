@@ -147,6 +147,27 @@ TEST_F(FileArrayTest, AppendCreatesAMissingFileAndRewritesAShortOne) {
   EXPECT_FLOAT_EQ(store->arrayRecord(2).xDistance, 2.0f);
 }
 
+TEST_F(FileArrayTest, ReadsAWindowOfSamples) {
+  setArray(1, 20, 0.0, 0.5f);
+  run(assignFileArray, f(3), a(1));
+  ValueArray& r = store->arrayRecord(2);
+  const struct {
+    int64_t skip, count, length;
+    double first;
+  } cases[] = {{5, 4, 4, 5.0}, {0, -1, 20, 0.0}, {18, 10, 2, 18.0}, {25, 3, 0, 0.0}, {-3, 2, 2, 0.0}};
+  for (const auto& c : cases) {
+    store->readFileArray(3, r, c.skip, c.count);
+    EXPECT_EQ(r.length, c.length) << c.skip << "/" << c.count;
+    if (c.length > 0) {
+      EXPECT_DOUBLE_EQ(r.data[0], c.first);
+    }
+    EXPECT_FLOAT_EQ(r.xDistance, 0.5f);
+  }
+  EXPECT_EQ(store->openFileArray(3), store->FileArrayHandle(3));
+  EXPECT_EQ(store->openFileArray(4), -1);  // existing files only
+  EXPECT_FALSE(fs::exists("f04.tmp"));
+}
+
 TEST_F(FileArrayTest, ReadingAShortFileGivesNoSamples) {
   for (size_t size : {size_t{0}, size_t{5}, size_t{9}, size_t{10}, size_t{17}}) {
     store->closeAllFileArrays();
