@@ -59,6 +59,11 @@ class ValueStore {
   ValueArray& floatTwin(int slot);         // the one-sample twin of v<slot>
 
   // --- the operations run routines use ------------------------------------
+  // Indirect operands (`a[i3]`) resolve when called; a slot outside the
+  // kind's pool is run-time error 150 (89 for windows). ArrayOf of an
+  // integer gives a one-value array (one of a few records that are reused in
+  // turn), of another non-array kind an empty one; StringOf of a non-string
+  // gives an empty text.
   int32_t IntegerValue(const Operand& op);
   double FloatValue(const Operand& op);
   ValueArray& ArrayOf(const Operand& op);
@@ -119,7 +124,6 @@ class ValueStore {
  private:
   static constexpr int kScratchRecords = 4;
 
-  ValueArray& recordOfSlot(uint32_t kind, int slot);
   int resolvedSlot(const Operand& op, int poolSize);
   ValueArray& scratchRecord();
   double* homeOf(const ValueArray& array) const;
