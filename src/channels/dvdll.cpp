@@ -73,6 +73,7 @@ unsigned char* g_main = nullptr;
 unsigned char* g_blob = nullptr;
 bool g_attached = false;
 int g_lock_fd = -1;
+pid_t g_attach_pid = 0;
 std::string g_main_name, g_blob_name;
 
 constexpr int kExTimeoutMs = 10000;
@@ -333,11 +334,20 @@ void attach() {
     return;
   }
   g_attached = true;
+  g_attach_pid = getpid();
   ofd_lock(g_lock_fd, F_UNLCK, 0, false);
 }
 
 void detach() {
   if (!g_attached) return;
+  if (getpid() != g_attach_pid) {
+    // A forked child shares the parent's lock description: taking the locks
+    // here would take the parent's, so only let go of the mappings.
+    g_attached = false;
+    munmap(g_main, kMainSize);
+    munmap(g_blob, kBlobSize);
+    return;
+  }
   ofd_lock(g_lock_fd, F_WRLCK, 0, true);
   g_attached = false;
   munmap(g_main, kMainSize);

@@ -7,6 +7,7 @@
 #include "wndmsg/wndmsg.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -308,6 +309,14 @@ int serve_one(Endpoint* e, int timeout_ms, bool sends_only) {
 
 // ---- connections of this thread to receivers --------------------------------
 
+// Counts forks: a child must not reuse the parent's connections, whose
+// replies the parent may be waiting for.
+std::atomic<unsigned> g_fork_generation{0};
+const bool g_atfork_registered = [] {
+  pthread_atfork(nullptr, nullptr, [] { g_fork_generation.fetch_add(1, std::memory_order_relaxed); });
+  return true;
+}();
+
 struct ConnCache {
   struct Entry {
     wm_handle h;
@@ -322,7 +331,14 @@ struct ConnCache {
   ~ConnCache() {
     for (int i = 0; i < count; ++i) close(entries[i].fd);
   }
+  unsigned generation = 0;
   int find(wm_handle h) {
+    unsigned g = g_fork_generation.load(std::memory_order_relaxed);
+    if (g != generation) {
+      for (int i = 0; i < count; ++i) close(entries[i].fd);  // our copies only
+      count = 0;
+      generation = g;
+    }
     for (int i = 0; i < count; ++i)
       if (entries[i].h == h) {
         entries[i].used = ++clock;
@@ -399,7 +415,9 @@ int remaining_ms(Clock::time_point deadline, bool forever) {
 struct ProcessCleanup {
   std::vector<int> single_fds;
   std::vector<std::string> single_classes;
+  pid_t pid = getpid();
   ~ProcessCleanup() {
+    if (getpid() != pid) return;  // a forked child: the endpoints are the parent's
     std::vector<Endpoint*> eps;
     {
       std::lock_guard<std::mutex> lk(g_mutex);

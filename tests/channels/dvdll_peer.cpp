@@ -10,6 +10,7 @@
 //   sees VALUE COUNT               checks what "fill" left
 //   zero                           checks that both areas are all zero
 //   noattach                       every call must be a harmless no-op
+//   state                          prints the state text
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mman.h>
@@ -73,6 +74,9 @@ int reader(unsigned seed, long total, int maxblock) {
   DV_Register(DVCLIENT_1, 0);
   printf("ready\n");
   fflush(stdout);
+  // Until the writer has laid out its channels there is nothing to read
+  // (EX_GetDataAvailable reports its "no channels" count then).
+  while (DV_GetNrOfChan() == 0) sched_yield();
   uint32_t k = 0;
   long wraps_seen = 0;
   for (long done = 0; done < total;) {
@@ -219,5 +223,9 @@ int main(int argc, char** argv) {
   if (mode == "fill" && argc >= 4) return fill(static_cast<float>(atof(argv[2])), atoi(argv[3]));
   if (mode == "sees" && argc >= 4) return sees(static_cast<float>(atof(argv[2])), atoi(argv[3]));
   if (mode == "zero") return zero();
+  if (mode == "state") {
+    printf("%s\n", DV_GetState());
+    return 0;
+  }
   return 2;
 }

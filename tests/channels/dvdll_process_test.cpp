@@ -96,6 +96,19 @@ TEST(DvdllProcesses, AttachFailureLeavesEveryFunctionHarmless) {
   }
 }
 
+TEST(DvdllProcesses, ForkedChildLeavingDoesNotTakeTheAreasAlong) {
+  char state[] = "vom Elternprozess";
+  DV_SetState(state);
+  pid_t pid = fork();
+  if (pid == 0) exit(0);  // runs the library's detach in the child
+  int st = -1;
+  ASSERT_EQ(waitpid(pid, &st, 0), pid);
+  ASSERT_TRUE(DV_IsAttached());
+  ChildProcess other(peer({"state"}));
+  EXPECT_EQ(other.line(), "vom Elternprozess");
+  EXPECT_EQ(other.wait(), 0);
+}
+
 class StandinTest : public ::testing::Test {
 protected:
   void SetUp() override {
