@@ -289,7 +289,8 @@ void attach() {
   const char* env = getenv("DVDLL_NAMESPACE");
   if (env && *env) {
     if (!valid_namespace(env)) {
-      fprintf(stderr, "DVDLL: DVDLL_NAMESPACE \"%s\" ist ung\xC3\xBCltig (leer, '/' oder Leerzeichen).\n", env);
+      fprintf(stderr, "DVDLL: DVDLL_NAMESPACE \"%s\" ist ung\xC3\xBCltig (erlaubt sind 1 bis 200 sichtbare Zeichen "
+              "ohne '/', nicht mit '.' am Anfang).\n", env);
       return;
     }
     ns = env;

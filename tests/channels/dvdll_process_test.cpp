@@ -2,6 +2,7 @@
 // stand-in driven through the library and window messages.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 
 #include <cerrno>
 #include <cmath>
@@ -94,6 +95,21 @@ TEST(DvdllProcesses, AttachFailureLeavesEveryFunctionHarmless) {
     EXPECT_EQ(p.line(), "noop") << bad;
     EXPECT_EQ(p.wait(), 0);
   }
+}
+
+TEST(DvdllProcesses, TooLittleRoomForTheAreaIsACleanAttachFailure) {
+  SubNamespace ns("full");
+  // A file size limit below the area's size makes reserving it fail, as a
+  // full /dev/shm would.
+  ChildProcess p(peer({"noattach"}), env_of(ns), [] {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit lim{1 << 20, 1 << 20};
+    setrlimit(RLIMIT_FSIZE, &lim);
+  });
+  EXPECT_EQ(p.line(), "noop");
+  EXPECT_EQ(p.wait(), 0);
+  EXPECT_FALSE(ns.exists(".dllmemfilemap"));
+  EXPECT_FALSE(ns.exists(".dllmemfilemapblob"));
 }
 
 TEST(DvdllProcesses, ForkedChildLeavingDoesNotTakeTheAreasAlong) {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,7 +21,9 @@ class ChildProcess {
 public:
   using Env = std::vector<std::pair<std::string, std::string>>;
 
-  ChildProcess(const std::vector<std::string>& argv, const Env& env = {}) {
+  // before_exec runs in the child just before it starts the program.
+  ChildProcess(const std::vector<std::string>& argv, const Env& env = {},
+               const std::function<void()>& before_exec = nullptr) {
     int in[2], out[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
     pid_ = fork();
@@ -28,6 +31,7 @@ public:
       dup2(in[0], 0);
       dup2(out[1], 1);
       for (auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+      if (before_exec) before_exec();
       std::vector<char*> args;
       for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
       args.push_back(nullptr);
