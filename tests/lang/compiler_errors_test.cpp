@@ -105,6 +105,8 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"bracket without integer", "v1 = a[ix]", 16, 1},
         ErrorCase{"bracket not closed", "v1 = a[i3", 17, 1},
         ErrorCase{"string names exhausted", numbered("s_n", " = s1", 101), 19, 101},
+        ErrorCase{"float name table full", numbered("v_n", " = v1", 2000), 19, 2000},
+        ErrorCase{"window names exhausted", numbered("w_n", " = a1", 101), 19, 101},
         ErrorCase{"next without for", "next", 20, 1},
         ErrorCase{"else without if", "v1 = 1\nelse", 21, 2},
         ErrorCase{"endif without if", "endif", 22, 1},
