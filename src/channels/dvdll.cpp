@@ -136,8 +136,10 @@ inline bool ring(int client, int chan, Ring& r) {
   const int64_t off = static_cast<int64_t>(kHeaderSize) + 2280LL * n + 4LL * len * chan;
   ChannelRecord* m = &table()[chan];
   ChannelRecord* c = &table()[static_cast<int64_t>(client) * n + chan];
-  if (load(m->BufLen) != len || load(c->BufLen) != len || load(m->BufOffset) != off || load(c->BufOffset) != off)
-    return false;
+  // The writer lays out every copy before it publishes the count, so the
+  // caller's own copy tells whether the layout is still the one of n. The
+  // ring is addressed from n alone either way.
+  if (load(c->BufLen) != len || load(c->BufOffset) != off) return false;
   r.base = reinterpret_cast<float*>(g_main + off);
   r.len = len;
   r.master = m;
@@ -511,12 +513,15 @@ int DV_ReadChanEx(DVCLIENT client, int chan, unsigned char* dst, int count, int 
   Ring r;
   if (!dst || count <= 0 || !ring(client, chan, r)) return 0;
   count = std::min(count, r.len);
-  int32_t wp = load(r.master->WritePos);
-  int32_t rp = load(r.mine->ReadPos);
-  if (!valid_pos(wp, r.len) || !valid_pos(rp, r.len)) return 0;
+  int32_t rp;
   if (mode == 1) {
+    int32_t wp = load(r.master->WritePos);
+    if (!valid_pos(wp, r.len)) return 0;
     rp = wp - count;
     if (rp < 0) rp += r.len;
+  } else {
+    rp = load(r.mine->ReadPos);
+    if (!valid_pos(rp, r.len)) return 0;
   }
   int32_t after_wrap;
   store(r.mine->ReadPos, copy_out(r, rp, dst, count, &after_wrap));

@@ -376,27 +376,35 @@ TEST_F(RingTest, ReadsCheckTheGeometryAgainstTheChannelCount) {
   ASSERT_EQ(DV_CheckChanEx(DVCLIENT_1, kChan), 10);
   std::vector<float> out(10, -1.0f);
   auto* dst = reinterpret_cast<unsigned char*>(out.data());
+  // Which reads must refuse: the current position (mode 0) needs ReadPos,
+  // the newest block (mode 1) needs WritePos, the count needs both.
   struct Case {
     const char* what;
     size_t offset;
     int32_t bad;
+    bool mode0_refused, mode1_refused;
   } cases[] = {
-      {"channel count changed", 0, 7},
-      {"channel count beyond range", 0, 40000},
-      {"client copy length", RawArea::record(kN, 1, kChan) + kBufLen, L + 1},
-      {"master offset", RawArea::record(kN, 0, kChan) + kBufOffset, 60000000},
-      {"write position past L", RawArea::record(kN, 0, kChan) + kWritePos, L + 5},
-      {"negative read position", RawArea::record(kN, 1, kChan) + kReadPos, -3},
+      {"channel count changed", 0, 7, true, true},
+      {"channel count beyond range", 0, 40000, true, true},
+      {"client copy length", RawArea::record(kN, 1, kChan) + kBufLen, L + 1, true, true},
+      {"client copy offset", RawArea::record(kN, 1, kChan) + kBufOffset, 60000000, true, true},
+      {"write position past L", RawArea::record(kN, 0, kChan) + kWritePos, L + 5, false, true},
+      {"negative read position", RawArea::record(kN, 1, kChan) + kReadPos, -3, true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     int32_t saved = raw.i32(c.offset);
+    int32_t saved_rp = field(kN, 1, kChan, kReadPos);
     raw.put<int32_t>(c.offset, c.bad);
     EXPECT_EQ(DV_CheckChanEx(DVCLIENT_1, kChan), 0);
-    EXPECT_EQ(DV_ReadChanEx(DVCLIENT_1, kChan, dst, 10, 0), 0);
-    EXPECT_EQ(DV_ReadChanEx(DVCLIENT_1, kChan, dst, 10, 1), 0);
-    EXPECT_EQ(out[0], -1.0f);
+    std::fill(out.begin(), out.end(), -1.0f);
+    EXPECT_EQ(DV_ReadChanEx(DVCLIENT_1, kChan, dst, 10, 0) == 0, c.mode0_refused);
+    EXPECT_EQ(out[0] == -1.0f, c.mode0_refused);
+    std::fill(out.begin(), out.end(), -1.0f);
+    EXPECT_EQ(DV_ReadChanEx(DVCLIENT_1, kChan, dst, 5, 1) == 0, c.mode1_refused);
+    EXPECT_EQ(out[0] == -1.0f, c.mode1_refused);
     raw.put<int32_t>(c.offset, saved);
+    set_field(kN, 1, kChan, kReadPos, saved_rp);
   }
   EXPECT_EQ(DV_CheckChanEx(DVCLIENT_1, kChan), 10);
 }
