@@ -16,6 +16,8 @@ namespace {
 
 // Bytes of file data held in the read window; allocated once per open.
 constexpr int64_t kWindowBytes = 256 * 1024;
+// Pieces smaller than this are read through a whole window.
+constexpr int64_t kReadAheadBelow = 8 * 1024;
 
 const std::string kEmpty;
 
@@ -292,10 +294,11 @@ int64_t DataFileReader::read(double* dest, int channel, int64_t n, int bit) {
   return got > 0 ? got : 0;
 }
 
-// Bytes [offset, offset + bytes) through the read window: small requests read
-// ahead a whole window, large ones exactly what they need. `got` is how many
-// of the bytes exist (fewer at the end of the file).
-const uint8_t* DataFileReader::fetch(int64_t offset, int64_t bytes, int64_t& got) {
+// Bytes [offset, offset + bytes) through the read window. With `ahead` a whole
+// window is read (many small reads in a row then cost one system call), else
+// exactly the bytes asked for. `got` is how many of the bytes exist (fewer at
+// the end of the file).
+const uint8_t* DataFileReader::fetch(int64_t offset, int64_t bytes, int64_t& got, bool ahead) {
   got = 0;
   if (offset < 0 || offset >= file_.size()) return nullptr;
   if (offset >= windowStart_ && offset - windowStart_ < windowSize_) {
@@ -305,7 +308,7 @@ const uint8_t* DataFileReader::fetch(int64_t offset, int64_t bytes, int64_t& got
       return window_.data() + (offset - windowStart_);
     }
   }
-  int64_t want = bytes >= kWindowBytes / 4 ? bytes : kWindowBytes;
+  int64_t want = ahead ? kWindowBytes : bytes;
   want = std::min({want, kWindowBytes, file_.size() - offset});
   int64_t n = file_.readAt(offset, window_.data(), want);
   if (n <= 0) {
@@ -361,7 +364,7 @@ int64_t DataFileReader::readLayout(const Channel& ch, int64_t pos, double* dest,
         const int64_t need = m - k;
         const int64_t bytes = std::min<int64_t>((firstBit + need + 7) / 8, kWindowBytes);
         int64_t got;
-        const uint8_t* src = fetch(start, bytes, got);
+        const uint8_t* src = fetch(start, bytes, got, true);
         const int64_t bits = src ? std::min(got * 8 - firstBit, need) : 0;
         if (bits <= 0) return done + k;
         for (int64_t i = 0; i < bits; ++i) {
@@ -386,7 +389,7 @@ int64_t DataFileReader::readLayout(const Channel& ch, int64_t pos, double* dest,
       int64_t c = std::min(m - k, perChunk);
       int64_t span = (c - 1) * l.stride + size;
       int64_t got;
-      const uint8_t* src = fetch(start, span, got);
+      const uint8_t* src = fetch(start, span, got, span < kReadAheadBelow);
       if (!src || got < size) return done + k;
       int64_t avail = (got - size) / l.stride + 1;
       if (avail < c) c = avail;

@@ -189,7 +189,7 @@ class DataFileReader {
   void noteCompanions(std::string_view name);
   bool finishLayouts();
   int64_t readLayout(const Channel& ch, int64_t pos, double* dest, int64_t n, int bit);
-  const uint8_t* fetch(int64_t offset, int64_t bytes, int64_t& got);
+  const uint8_t* fetch(int64_t offset, int64_t bytes, int64_t& got, bool ahead);
 
   Notifier* notifier_;
   ReaderOptions options_;

@@ -14,7 +14,7 @@
 namespace morvel::datafiles {
 namespace {
 
-// Lines longer than this make the open fail instead of growing without bound.
+// A line longer than this ends the header (lines up to it are read whole).
 constexpr size_t kMaxHeaderLine = 16u << 20;
 
 // Value after `key` when the line begins with it, else nullptr. The value
@@ -172,7 +172,6 @@ bool VdtParser::parse(OpenContext& ctx) {
     bool ok = state_ == State::Channel ? parseChannelLine(ctx, line) : parseHeaderLine(ctx, line);
     if (!ok) return false;
   }
-  if (lines.tooLong()) return false;
   if (state_ == State::Channel) endChannel(ctx);
   return buildLayouts(ctx);
 }

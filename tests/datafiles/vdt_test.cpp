@@ -2,6 +2,7 @@
 // addressing (linear, block, pre-trigger ring).
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <vector>
 
@@ -304,6 +305,22 @@ TEST_F(Vdt, VeryLongHeaderLines) {
   EXPECT_EQ(reader.channel(0).extraLines.at(0).size(), 6 + longText.size());
 }
 
+// Numbers are read the same under a German process locale.
+TEST_F(Vdt, NumbersIgnoreTheProcessLocale) {
+  const char* german = nullptr;
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE"})
+    if (setlocale(LC_ALL, name)) {
+      german = name;
+      break;
+    }
+  bool opened = openBytes(vdt(fixtures::samples<int16_t>({3}), oneChannelHeader(1, {"clk:0.25", "ampli:0.5", "offset:1,5"})));
+  setlocale(LC_ALL, "C");
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(reader.clk(0), 0.25);
+  EXPECT_EQ(readAll(0), std::vector<double>{2.5});  // "1,5" reads as 1
+  if (!german) GTEST_SKIP() << "no German locale installed; checked under C only";
+}
+
 TEST_F(Vdt, TaktAndNewClkrate) {
   ASSERT_TRUE(openBytes(vdt("", oneChannelHeader(0, {"clk:0.5"}, {"$Takt:4", "$NewClkrate:0.01"}))));
   EXPECT_EQ(reader.clk(0), 0.01 / 4);
@@ -466,6 +483,26 @@ TEST_F(Vdt, HeaderBeyondFourGiB) {
   EXPECT_EQ(readAll(0), (std::vector<double>{11, 22, 33, 44}));
   reader.close();
   std::filesystem::remove(path);
+}
+
+}  // namespace
+
+namespace {
+
+// The signal generator's reader knows no "VX2FLXclk:" key: the line continues
+// the extra line before it.
+TEST(VdtOptions, Vx2FlxClkAsOrdinaryLine) {
+  fixtures::TempDir dir;
+  std::string path = dir / "v.vdt";
+  fixtures::writeFile(path, vdt("", lines({"beginheader:", "$Info:a", "VX2FLXclk:5", "endheader:"})));
+  DataFileReader main;
+  ASSERT_TRUE(main.open(path));
+  EXPECT_EQ(main.info().extraLines, std::vector<std::string>{"$Info:a"});
+  ReaderOptions generator;
+  generator.vx2flxclkIsKey = false;
+  DataFileReader vibrel(nullptr, generator);
+  ASSERT_TRUE(vibrel.open(path));
+  EXPECT_EQ(vibrel.info().extraLines, std::vector<std::string>{"$Info:a\r\nVX2FLXclk:5"});
 }
 
 }  // namespace
