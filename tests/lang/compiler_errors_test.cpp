@@ -1,4 +1,5 @@
 // Every compile error number: program text -> error number, process, line.
+#include <set>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,44 @@ TEST_F(CompilerTest, ForFallsBackWhenTheImplicitStepHasNoSlot) {
   EXPECT_EQ(r.error.number, 9);
   EXPECT_EQ(r.error.line, 3901);
   EXPECT_TRUE(compileBody(repeat("v1 = 1", 3899) + "for i1 = v1 to v2\nnext").ok());
+}
+
+}  // namespace
+}  // namespace morvel::lang::testing
+
+namespace morvel::lang::testing {
+namespace {
+
+// Lines built from fragments of the language in random order: every one must
+// either compile or stop with a known error number, never crash.
+TEST_F(CompilerTest, RandomFragmentsGiveKnownErrorsOnly) {
+  const char* fragments[] = {"v1", "i_x", "s[i3]", "a[i_k", "w3.2", "f2", "#4", "=", "&=", "%=", "(", ")", ",", " ",
+                             "\"", "\\x6", "\\", "'", "*", "-", "+", "3.5", ".", "and", "or", "xor", "==", "<",
+                             "if ", "for ", " to ", " step ", "next", "goto ", ":l", "call ", "else", "endif",
+                             "onkey F", "onmouse ", "abs", "copy", "mvexit", ";", "\t", "p3", "[", "]", "_",
+                             "\xFF", "v_" };
+  const std::set<int> known = {2, 3, 4, 7, 8, 9, 10, 12, 13, 14, 15, 16, 17, 19, 20,
+                               21, 22, 23, 24, 25, 26, 27, 29, 30, 31, 33, 34, 36, 37};
+  uint32_t seed = 12345;
+  auto next = [&seed]() {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7FFF;
+  };
+  int compiled = 0;
+  for (int round = 0; round < 2000; ++round) {
+    std::string line;
+    const int parts = 1 + static_cast<int>(next() % 8);
+    for (int k = 0; k < parts; ++k) line += fragments[next() % (sizeof fragments / sizeof fragments[0])];
+    CompileResult r = compileBody(":l\n" + line);
+    if (r.ok()) {
+      ++compiled;
+      continue;
+    }
+    EXPECT_TRUE(known.count(r.error.number)) << "'" << line << "' gave " << r.error.number;
+    EXPECT_GE(r.error.column, 0);
+    EXPECT_LE(r.error.column, static_cast<int>(line.size()) + 1);
+  }
+  EXPECT_GT(compiled, 0);
 }
 
 }  // namespace
