@@ -33,11 +33,13 @@ constexpr int kMaxBlock = 1 << 20;
 struct alignas(64) BareRing {
   alignas(64) uint32_t write_pos;
   alignas(64) uint32_t read_pos;
-  alignas(64) float data[1];
+  alignas(64) float* data;
 };
 
 constexpr uint32_t kBareLen = static_cast<uint32_t>(dvdll::RingLength(1));
-constexpr size_t kBareBytes = 64 + 64 + 64 + static_cast<size_t>(kBareLen) * 4;
+// Where the samples start in the bare ring's mapping (BENCH_BARE_OFFSET).
+size_t g_bare_offset = 192;
+constexpr size_t kBareBytes = 8192 + static_cast<size_t>(kBareLen) * 4;
 
 BareRing* g_bare[2];
 
@@ -221,10 +223,13 @@ int main(int argc, char** argv) {
     fprintf(stderr, "channel library not attached\n");
     return 1;
   }
+  if (const char* off = getenv("BENCH_BARE_OFFSET")) g_bare_offset = static_cast<size_t>(atoi(off)) & ~size_t{3};
+  if (g_bare_offset < 192 || g_bare_offset > 8192) g_bare_offset = 192;
   for (auto& b : g_bare) {
     void* p = mmap(nullptr, kBareBytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
     if (p == MAP_FAILED) return 1;
     b = static_cast<BareRing*>(p);
+    b->data = reinterpret_cast<float*>(static_cast<char*>(p) + g_bare_offset);
   }
   int cmd[2], done[2];
   if (pipe(cmd) != 0 || pipe(done) != 0) return 1;
