@@ -249,13 +249,9 @@ int serve_one(Endpoint* e, int timeout_ms, bool sends_only) {
   if (fd == e->event_fd) {
     uint64_t v;
     if (read(e->event_fd, &v, sizeof v) < 0) { /* nothing pending */ }
-    if (sends_only || e->posted.empty()) {
-      if (!e->posted.empty()) {
-        uint64_t one = 1;
-        if (write(e->event_fd, &one, sizeof one) < 0) { /* counter full: already signalled */ }
-      }
-      return 0;
-    }
+    // While the owner waits in a send the signal stays consumed (or the wait
+    // would spin); the send signals again when it ends.
+    if (sends_only || e->posted.empty()) return 0;
     Wire w = e->posted.front();
     e->posted.pop_front();
     if (!e->posted.empty()) {
@@ -282,9 +278,7 @@ int serve_one(Endpoint* e, int timeout_ms, bool sends_only) {
   if (r != static_cast<ssize_t>(sizeof w)) return 0;  // not ours
   if (w.kind == kPost) {
     if (sends_only) {
-      e->posted.push_back(w);
-      uint64_t one = 1;
-      if (write(e->event_fd, &one, sizeof one) < 0) { /* already signalled */ }
+      e->posted.push_back(w);  // signalled when the send ends
       return 0;
     }
     call_handler(e, w);
@@ -305,6 +299,26 @@ int serve_one(Endpoint* e, int timeout_ms, bool sends_only) {
   Wire reply{kReply, w.msg, w.to, 0, w.seq, 0, static_cast<int64_t>(res)};
   if (send(fd, &reply, sizeof reply, MSG_NOSIGNAL | MSG_DONTWAIT) < 0 && errno != EAGAIN) remove_conn(e, fd);
   return 1;
+}
+
+// Handles one post that arrived during a send, if any.
+int take_queued_post(Endpoint* e) {
+  if (e->posted.empty()) return 0;
+  Wire w = e->posted.front();
+  e->posted.pop_front();
+  call_handler(e, w);
+  return 1;
+}
+
+// After a send: make the descriptor of every endpoint of this thread with
+// queued posts readable again.
+void signal_queued_posts() {
+  std::lock_guard<std::mutex> lk(g_mutex);
+  for (Endpoint* e : g_endpoints)
+    if (pthread_equal(e->owner, pthread_self()) && !e->posted.empty()) {
+      uint64_t one = 1;
+      if (write(e->event_fd, &one, sizeof one) < 0) { /* counter full: already signalled */ }
+    }
 }
 
 // ---- connections of this thread to receivers --------------------------------
@@ -579,6 +593,7 @@ int wm_dispatch(wm_handle h, int timeout_ms) {
   if (!e) return -1;
   bool forever = timeout_ms < 0;
   auto deadline = Clock::now() + std::chrono::milliseconds(forever ? 0 : timeout_ms);
+  if (take_queued_post(e)) return 1;
   for (;;) {
     int r = serve_one(e, remaining_ms(deadline, forever), false);
     if (r != 0) return r;
@@ -590,6 +605,7 @@ int wm_dispatch_pending(wm_handle h) {
   Endpoint* e = own_endpoint(h);
   if (!e) return -1;
   int handled = 0;
+  while (take_queued_post(e)) ++handled;
   // Every round either handles a message or consumes an event; stop when the
   // descriptor has nothing left.
   for (int rounds = 0; rounds < 100000; ++rounds) {
@@ -608,7 +624,10 @@ int wm_post(wm_handle to, uint32_t msg, uintptr_t wparam, intptr_t lparam) {
   return deliver(to, w, MSG_DONTWAIT) >= 0 ? 1 : 0;
 }
 
-intptr_t wm_send(wm_handle to, uint32_t msg, uintptr_t wparam, intptr_t lparam, int timeout_ms, int* status) {
+}  // extern "C"
+
+namespace {
+intptr_t send_and_wait(wm_handle to, uint32_t msg, uintptr_t wparam, intptr_t lparam, int timeout_ms, int* status) {
   int dummy;
   if (!status) status = &dummy;
   *status = WNDMSG_DEAD;
@@ -670,6 +689,15 @@ intptr_t wm_send(wm_handle to, uint32_t msg, uintptr_t wparam, intptr_t lparam, 
   t_conns.drop(to);
   *status = WNDMSG_DEAD;
   return 0;
+}
+}  // namespace
+
+extern "C" {
+
+intptr_t wm_send(wm_handle to, uint32_t msg, uintptr_t wparam, intptr_t lparam, int timeout_ms, int* status) {
+  intptr_t r = send_and_wait(to, msg, wparam, lparam, timeout_ms, status);
+  signal_queued_posts();
+  return r;
 }
 
 int wm_broadcast(uint32_t msg, uintptr_t wparam, intptr_t lparam) {

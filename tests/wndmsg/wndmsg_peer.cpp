@@ -37,6 +37,12 @@ intptr_t handler(void*, wm_handle, uint32_t msg, uintptr_t wparam, intptr_t lpar
     intptr_t r = wm_send(static_cast<wm_handle>(lparam), g_msg, 5, 6, 5000, &status);
     return status == WNDMSG_OK ? r + 1 : -2;
   }
+  if (wparam == 998) {
+    // A post to the sender while it waits, then a slow answer.
+    wm_post(static_cast<wm_handle>(lparam), g_msg, 77, 0);
+    usleep(300000);
+    return 42;
+  }
   printf("got %lu %ld\n", static_cast<unsigned long>(wparam), static_cast<long>(lparam));
   fflush(stdout);
   return static_cast<intptr_t>(wparam * 1000 + static_cast<uintptr_t>(lparam));

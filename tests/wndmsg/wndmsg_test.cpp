@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <time.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -103,6 +104,28 @@ TEST_F(WndmsgTest, SendsBetweenTwoProcessesReturnResults) {
 
   // A send to our own endpoint from its thread calls the handler directly.
   EXPECT_EQ(wm_send(mine, msg_, 2, 2, 100, &status), 2002);
+  wm_destroy(mine);
+}
+
+TEST_F(WndmsgTest, PostArrivingDuringASendWaitsWithoutSpinning) {
+  Received got;
+  wm_handle mine = wm_create("TestClass", "Test", record, &got);
+  ASSERT_NE(mine, 0u);
+  Ready r;
+  auto peer = start_peer("PeerClass", "Peer", &r);
+  ASSERT_NE(r.h, 0u);
+  timespec c0, c1;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c0);
+  int status;
+  EXPECT_EQ(wm_send(r.h, msg_, 998, static_cast<intptr_t>(mine), 5000, &status), 42);
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &c1);
+  double cpu = static_cast<double>(c1.tv_sec - c0.tv_sec) + 1e-9 * static_cast<double>(c1.tv_nsec - c0.tv_nsec);
+  EXPECT_LT(cpu, 0.1) << "the 300 ms wait burnt CPU";
+  EXPECT_EQ(got.count, 0) << "posts wait until the thread dispatches";
+  EXPECT_EQ(wm_dispatch(mine, 0), 1);
+  EXPECT_EQ(got.count, 1);
+  EXPECT_EQ(got.wparam, 77u);
+  EXPECT_EQ(wm_dispatch(mine, 0), 0);
   wm_destroy(mine);
 }
 
