@@ -10,6 +10,7 @@ namespace morvel::lang {
 class ValueStore;
 class CompiledProgram;
 class Interpreter;     // the interpreter and scheduler fill this in
+struct BuiltinState;   // per-run state of the builtin families
 struct CompileSettings;  // compile-time settings recorded by check routines
 
 // Everything a run routine may reach. The interpreter owns one per run.
@@ -17,6 +18,7 @@ struct RunContext {
   ValueStore& values;
   const CompiledProgram* program = nullptr;
   Interpreter* interpreter = nullptr;
+  BuiltinState* state = nullptr;
 };
 
 // Run routine: `ops` points at the instruction's first operand, `count` is the
