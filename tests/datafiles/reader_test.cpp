@@ -85,15 +85,18 @@ TEST(Reader, FormatByExtension) {
 class Companions : public ::testing::Test {
  protected:
   void SetUp() override {
+    savedC = platform::pathMap().drive('C');
+    savedV = platform::pathMap().drive('V');
     std::filesystem::create_directories(dir / "c/mess");
     std::filesystem::create_directories(dir / "v/mess");
     platform::pathMap().setDrive('C', dir / "c");
     platform::pathMap().setDrive('V', dir / "v");
   }
   void TearDown() override {
-    platform::pathMap().setDrive('C', "");
-    platform::pathMap().setDrive('V', "");
+    platform::pathMap().setDrive('C', savedC);
+    platform::pathMap().setDrive('V', savedV);
   }
+  std::string savedC, savedV;
   fixtures::TempDir dir;
   DataFileReader r;
 };

@@ -67,12 +67,17 @@ TEST(PathMap, SettingsFileAndEnvironment) {
   EXPECT_FALSE(m.loadFile(t.root + "/fehlt.conf"));
 
   // MORVEL_DRIVES overrides the file; MORVEL_DRIVES_FILE names the file.
+  struct SavedEnv {
+    const char* name;
+    bool had;
+    std::string value;
+    explicit SavedEnv(const char* n) : name(n), had(getenv(n) != nullptr), value(had ? getenv(n) : "") {}
+    ~SavedEnv() { had ? setenv(name, value.c_str(), 1) : unsetenv(name); }
+  } savedFile("MORVEL_DRIVES_FILE"), savedSpec("MORVEL_DRIVES");
   setenv("MORVEL_DRIVES_FILE", file.c_str(), 1);
   setenv("MORVEL_DRIVES", "D=/anders;E:=/e;  ", 1);
   PathMap d;
   d.loadDefaults();
-  unsetenv("MORVEL_DRIVES_FILE");
-  unsetenv("MORVEL_DRIVES");
   EXPECT_EQ(d.drive('C'), "/daten/c");
   EXPECT_EQ(d.drive('D'), "/anders");
   EXPECT_EQ(d.drive('E'), "/e");
