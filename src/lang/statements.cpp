@@ -1,38 +1,404 @@
-// Statement run routines. The interpreter builds them; until then every one
-// but endIf stops the run with the "not available yet" run-time error.
+// Run routines of the statements the compiler makes itself: arithmetic,
+// comparisons, jumps, loops, subroutine calls, onkey/onmouse and restart.
+//
+// These are the hot path of the interpreter: no allocation (array growth
+// apart), no lookup. Direct float and integer operands are read straight
+// from their records; everything else goes through the value store.
 #include "lang/statements.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "lang/interpreter.h"
+#include "lang/value_store.h"
 
 namespace morvel::lang {
 
-#define MORVEL_PENDING_STATEMENT(name)                       \
-  void name(RunContext&, Operand*, int) { raiseRuntimeError(kErrBuiltinNotAvailable); }
+namespace {
 
-MORVEL_PENDING_STATEMENT(floatArithmetic)
-MORVEL_PENDING_STATEMENT(integerArithmetic)
-MORVEL_PENDING_STATEMENT(integerBitAnd)
-MORVEL_PENDING_STATEMENT(integerBitOr)
-MORVEL_PENDING_STATEMENT(integerBitXor)
-MORVEL_PENDING_STATEMENT(arrayArrayArithmetic)
-MORVEL_PENDING_STATEMENT(arrayScalarArithmetic)
-MORVEL_PENDING_STATEMENT(compareEqual)
-MORVEL_PENDING_STATEMENT(compareNotEqual)
-MORVEL_PENDING_STATEMENT(compareGreaterEqual)
-MORVEL_PENDING_STATEMENT(compareLessEqual)
-MORVEL_PENDING_STATEMENT(compareAnd)
-MORVEL_PENDING_STATEMENT(compareNand)
-MORVEL_PENDING_STATEMENT(compareLess)
-MORVEL_PENDING_STATEMENT(compareGreater)
-MORVEL_PENDING_STATEMENT(jump)
-MORVEL_PENDING_STATEMENT(forInit)
-MORVEL_PENDING_STATEMENT(forStep)
-MORVEL_PENDING_STATEMENT(armFunctionKey)
-MORVEL_PENDING_STATEMENT(armMouse)
-MORVEL_PENDING_STATEMENT(callLabel)
-MORVEL_PENDING_STATEMENT(returnFromCall)
-MORVEL_PENDING_STATEMENT(restartRun)
+constexpr uint32_t kDirectMask = 0xFu | Operand::kIndirectBit;
+constexpr double kTinyDivisor = 1e-30;
 
-#undef MORVEL_PENDING_STATEMENT
+inline bool directFloat(const Operand& op) {
+  return (op.word & kDirectMask) == KindFloat && op.target != nullptr;
+}
+
+inline double floatOf(ValueStore& values, const Operand& op) {
+  if (directFloat(op)) return static_cast<const ValueArray*>(op.target)->data[0];
+  return values.FloatValue(op);
+}
+
+inline int32_t integerOf(ValueStore& values, const Operand& op) {
+  if ((op.word & kDirectMask) == KindInteger) return values.integerSlot(op.slot());
+  return values.IntegerValue(op);
+}
+
+inline int32_t& integerTarget(ValueStore& values, const Operand& op) {
+  if ((op.word & kDirectMask) == KindInteger) return values.integerSlot(op.slot());
+  return values.integerSlot(values.SlotOf(op));
+}
+
+// The record of a float target (its twin) or an array operand.
+inline ValueArray& recordOf(ValueStore& values, const Operand& op) {
+  if ((op.word & Operand::kIndirectBit) == 0 && op.target != nullptr &&
+      (op.kind() == KindFloat || op.kind() == KindArray))
+    return *static_cast<ValueArray*>(op.target);
+  return values.ArrayOf(op);
+}
+
+inline Interpreter& interp(RunContext& ctx) { return *ctx.interpreter; }
+
+inline bool mathDefaultOn(RunContext& ctx) { return ctx.state != nullptr && ctx.state->mathDefault; }
+
+// The divisor of a division under the math default mode.
+inline double divisor(double d, bool mathDefault) {
+  if (mathDefault && (d == 0.0 || std::isnan(d))) return kTinyDivisor;
+  return d;
+}
+
+inline double apply(char op, double x, double y, bool mathDefault) {
+  switch (op) {
+    case '+': return x + y;
+    case '-': return x - y;
+    case '*': return x * y;
+    default: return x / divisor(y, mathDefault);
+  }
+}
+
+inline char operatorOf(const Operand* ops) { return static_cast<char>(ops[2].slot()); }
+
+// Jump of the current process to instruction `index` of its code.
+inline void jumpTo(RunContext& ctx, uint32_t index) {
+  interp(ctx).current().pc = static_cast<int32_t>(index & kControlTargetMask);
+}
+
+void callTo(RunContext& ctx, uint32_t index) {
+  ProcessRecord& r = interp(ctx).current();
+  if (r.depth >= kCallDepth) raiseRuntimeError(kErrCallDepth);
+  r.stack[r.depth++] = r.pc;
+  r.pc = static_cast<int32_t>(index & kControlTargetMask);
+}
+
+// Acts on a comparison's result with its control word.
+inline void branch(RunContext& ctx, bool condition, uint32_t control) {
+  if (condition) {
+    if (control & kControlCallBit)
+      callTo(ctx, control);
+    else if (!(control & kControlBlockBit))
+      jumpTo(ctx, control);
+  } else if (control & kControlBlockBit) {
+    jumpTo(ctx, control);
+  }
+}
+
+enum class Cmp { Eq, Ne, Ge, Le, Lt, Gt };
+
+template <Cmp C, typename T>
+inline bool compareValues(T a, T b) {
+  switch (C) {
+    case Cmp::Eq: return a == b;
+    case Cmp::Ne: return a != b;
+    case Cmp::Ge: return a >= b;
+    case Cmp::Le: return a <= b;
+    case Cmp::Lt: return a < b;
+    default: return a > b;
+  }
+}
+
+// The kind of x decides: integer compares integers, a string compares texts
+// (== and != only), anything else compares floats.
+template <Cmp C>
+void compare(RunContext& ctx, Operand* ops, int count) {
+  if (count < 3) return;
+  ValueStore& values = ctx.values;
+  bool condition;
+  switch (ops[0].kind()) {
+    case KindInteger:
+      condition = compareValues<C>(integerOf(values, ops[0]), values.IntegerValue(ops[1]));
+      break;
+    case KindString: {
+      const int diff = std::strcmp(values.StringOf(ops[0]), values.StringOf(ops[1]));
+      condition = C == Cmp::Eq ? diff == 0 : C == Cmp::Ne ? diff != 0 : false;
+      break;
+    }
+    default:
+      condition = compareValues<C>(floatOf(values, ops[0]), floatOf(values, ops[1]));
+      break;
+  }
+  branch(ctx, condition, ops[2].word);
+}
+
+bool arrayLike(uint32_t kind) { return kind == KindFloat || kind == KindArray; }
+
+}  // namespace
+
+// --- arithmetic -------------------------------------------------------------------
+
+void floatArithmetic(RunContext& ctx, Operand* ops, int count) {
+  if (count < 4) return;
+  ValueStore& values = ctx.values;
+  const double x = floatOf(values, ops[1]);
+  const double y = floatOf(values, ops[3]);
+  const double r = apply(operatorOf(ops), x, y, mathDefaultOn(ctx));
+  float xDistance = 1.0f;
+  if (arrayLike(ops[1].kind()))
+    xDistance = recordOf(values, ops[1]).xDistance;
+  else if (arrayLike(ops[3].kind()))
+    xDistance = recordOf(values, ops[3]).xDistance;
+  ValueArray& target = recordOf(values, ops[0]);
+  target.data[0] = r;
+  target.xDistance = xDistance;
+}
+
+void integerArithmetic(RunContext& ctx, Operand* ops, int count) {
+  if (count < 4) return;
+  ValueStore& values = ctx.values;
+  const double x = floatOf(values, ops[1]);
+  const double y = floatOf(values, ops[3]);
+  integerTarget(values, ops[0]) = toInteger(apply(operatorOf(ops), x, y, mathDefaultOn(ctx)));
+}
+
+void integerBitAnd(RunContext& ctx, Operand* ops, int count) {
+  if (count < 3) return;
+  ValueStore& values = ctx.values;
+  const int32_t v = integerOf(values, ops[1]) & integerOf(values, ops[2]);
+  integerTarget(values, ops[0]) = v;
+}
+
+void integerBitOr(RunContext& ctx, Operand* ops, int count) {
+  if (count < 3) return;
+  ValueStore& values = ctx.values;
+  const int32_t v = integerOf(values, ops[1]) | integerOf(values, ops[2]);
+  integerTarget(values, ops[0]) = v;
+}
+
+void integerBitXor(RunContext& ctx, Operand* ops, int count) {
+  if (count < 3) return;
+  ValueStore& values = ctx.values;
+  const int32_t v = integerOf(values, ops[1]) ^ integerOf(values, ops[2]);
+  integerTarget(values, ops[0]) = v;
+}
+
+void arrayArrayArithmetic(RunContext& ctx, Operand* ops, int count) {
+  if (count < 4) return;
+  ValueStore& values = ctx.values;
+  ValueArray& x = recordOf(values, ops[1]);
+  ValueArray& y = recordOf(values, ops[3]);
+  ValueArray& t = recordOf(values, ops[0]);
+  const char op = operatorOf(ops);
+  const bool md = mathDefaultOn(ctx);
+  const float xDistance = x.xDistance;
+  const float xOffset = x.xOffset;
+  const int32_t lx = x.length > 0 ? x.length : 0;
+  const int32_t ly = y.length > 0 ? y.length : 0;
+
+  if (!x.isComplex() && !y.isComplex()) {
+    const int32_t n = lx < ly ? lx : ly;
+    values.Grow(t, lx);  // keeps the values of x and y when t is one of them
+    const double* a = x.data;
+    const double* b = y.data;
+    double* out = t.data;
+    switch (op) {
+      case '+': for (int32_t i = 0; i < n; ++i) out[i] = a[i] + b[i]; break;
+      case '-': for (int32_t i = 0; i < n; ++i) out[i] = a[i] - b[i]; break;
+      case '*': for (int32_t i = 0; i < n; ++i) out[i] = a[i] * b[i]; break;
+      default: for (int32_t i = 0; i < n; ++i) out[i] = a[i] / divisor(b[i], md); break;
+    }
+    t.length = n;
+    t.kind = 0;
+    t.xDistance = xDistance;
+    t.xOffset = xOffset;
+    return;
+  }
+
+  // Complex result. A real source value v counts as (v, 0).
+  const bool cx = x.isComplex();
+  const bool cy = y.isComplex();
+  const int32_t nx = cx ? lx / 2 : lx;
+  const int32_t ny = cy ? ly / 2 : ly;
+  const int32_t n = nx < ny ? nx : ny;
+  values.Grow(t, static_cast<int64_t>(n) * 2);
+  const double* a = x.data;
+  const double* b = y.data;
+  double* out = t.data;
+  // From the last pair to the first: when the target is also a source, a
+  // pair is written only where no value still to be read is stored.
+  for (int32_t i = n - 1; i >= 0; --i) {
+    const double ar = cx ? a[2 * i] : a[i];
+    const double ai = cx ? a[2 * i + 1] : 0.0;
+    const double br = cy ? b[2 * i] : b[i];
+    const double bi = cy ? b[2 * i + 1] : 0.0;
+    double re;
+    double im;
+    switch (op) {
+      case '+': re = ar + br; im = ai + bi; break;
+      case '-': re = ar - br; im = ai - bi; break;
+      case '*': re = ar * br - ai * bi; im = ar * bi + ai * br; break;
+      default: {
+        double m = br * br + bi * bi;
+        if (md && (m == 0.0 || std::isnan(m))) m = kTinyDivisor;
+        re = (ar * br + ai * bi) / m;
+        im = (ai * br - ar * bi) / m;
+        break;
+      }
+    }
+    out[2 * i] = re;
+    out[2 * i + 1] = im;
+  }
+  t.length = n * 2;
+  t.kind = 1;
+  t.xDistance = xDistance;
+  t.xOffset = xOffset;
+}
+
+void arrayScalarArithmetic(RunContext& ctx, Operand* ops, int count) {
+  if (count < 4) return;
+  ValueStore& values = ctx.values;
+  const char op = operatorOf(ops);
+  const bool md = mathDefaultOn(ctx);
+  // Array first (x op c), or a scalar first (c op y) where y is an array or
+  // the one-value array of a scalar (a float's twin, an integer's value).
+  const bool arrayFirst = ops[1].kind() == KindArray;
+  const double c = floatOf(values, ops[arrayFirst ? 3 : 1]);
+  ValueArray& s = recordOf(values, ops[arrayFirst ? 1 : 3]);
+  ValueArray& t = recordOf(values, ops[0]);
+  const int32_t n = s.length > 0 ? s.length : 0;
+  const uint32_t kind = s.kind;
+  const float xDistance = s.xDistance;
+  values.Grow(t, n);
+  const double* in = s.data;
+  double* out = t.data;
+  if (arrayFirst) {
+    switch (op) {
+      case '+': for (int32_t i = 0; i < n; ++i) out[i] = in[i] + c; break;
+      case '-': for (int32_t i = 0; i < n; ++i) out[i] = in[i] - c; break;
+      case '*': for (int32_t i = 0; i < n; ++i) out[i] = in[i] * c; break;
+      default: {
+        const double d = divisor(c, md);
+        for (int32_t i = 0; i < n; ++i) out[i] = in[i] / d;
+        break;
+      }
+    }
+  } else {
+    switch (op) {
+      case '+': for (int32_t i = 0; i < n; ++i) out[i] = c + in[i]; break;
+      case '-': for (int32_t i = 0; i < n; ++i) out[i] = c - in[i]; break;
+      case '*': for (int32_t i = 0; i < n; ++i) out[i] = c * in[i]; break;
+      default: for (int32_t i = 0; i < n; ++i) out[i] = c / divisor(in[i], md); break;
+    }
+  }
+  t.length = n;
+  t.kind = kind;
+  t.xDistance = xDistance;
+}
+
+// --- comparisons ----------------------------------------------------------------------
+
+void compareEqual(RunContext& ctx, Operand* ops, int count) { compare<Cmp::Eq>(ctx, ops, count); }
+void compareNotEqual(RunContext& ctx, Operand* ops, int count) { compare<Cmp::Ne>(ctx, ops, count); }
+void compareGreaterEqual(RunContext& ctx, Operand* ops, int count) { compare<Cmp::Ge>(ctx, ops, count); }
+void compareLessEqual(RunContext& ctx, Operand* ops, int count) { compare<Cmp::Le>(ctx, ops, count); }
+void compareLess(RunContext& ctx, Operand* ops, int count) { compare<Cmp::Lt>(ctx, ops, count); }
+void compareGreater(RunContext& ctx, Operand* ops, int count) { compare<Cmp::Gt>(ctx, ops, count); }
+
+void compareAnd(RunContext& ctx, Operand* ops, int count) {
+  if (count < 3) return;
+  ValueStore& values = ctx.values;
+  branch(ctx, (values.IntegerValue(ops[0]) & values.IntegerValue(ops[1])) != 0, ops[2].word);
+}
+
+void compareNand(RunContext& ctx, Operand* ops, int count) {
+  if (count < 3) return;
+  ValueStore& values = ctx.values;
+  branch(ctx, (values.IntegerValue(ops[0]) & values.IntegerValue(ops[1])) == 0, ops[2].word);
+}
+
+// --- control flow ---------------------------------------------------------------------
+
+void jump(RunContext& ctx, Operand* ops, int count) {
+  if (count < 1) return;
+  jumpTo(ctx, ops[0].word);
+}
+
+void forInit(RunContext& ctx, Operand* ops, int count) {
+  if (count < 4) return;
+  ValueStore& values = ctx.values;
+  if (ops[0].kind() == KindInteger)
+    integerTarget(values, ops[0]) = values.IntegerValue(ops[1]);
+  else
+    recordOf(values, ops[0]).data[0] = floatOf(values, ops[1]);
+}
+
+void forStep(RunContext& ctx, Operand* ops, int count) {
+  if (count < 5) return;
+  ValueStore& values = ctx.values;
+  bool again;
+  if (ops[0].kind() == KindInteger) {
+    int32_t& v = integerTarget(values, ops[0]);
+    const int32_t step = values.IntegerValue(ops[3]);
+    // Wraps like the 32-bit integer it is instead of overflowing.
+    v = static_cast<int32_t>(static_cast<uint32_t>(v) + static_cast<uint32_t>(step));
+    const int32_t end = values.IntegerValue(ops[2]);
+    again = step > 0 ? v <= end : v >= end;
+  } else {
+    double& v = recordOf(values, ops[0]).data[0];
+    const double step = floatOf(values, ops[3]);
+    v += step;
+    const double end = floatOf(values, ops[2]);
+    again = step > 0 ? v <= end : v >= end;
+  }
+  if (again) jumpTo(ctx, ops[4].word);
+}
 
 void endIf(RunContext&, Operand*, int) {}
+
+void callLabel(RunContext& ctx, Operand* ops, int count) {
+  if (count < 1) return;
+  callTo(ctx, ops[0].word);
+}
+
+void returnFromCall(RunContext& ctx, Operand*, int) {
+  ProcessRecord& r = interp(ctx).current();
+  if (r.depth == 0) {
+    interp(ctx).message("return ohne call");
+    return;
+  }
+  r.pc = r.stack[--r.depth];
+}
+
+void restartRun(RunContext& ctx, Operand*, int) { interp(ctx).setExitRequest(kExitRestart); }
+
+// onkey F<k>,<text>,<p>: label and process of key k; p stops until the key
+// starts it.
+void armFunctionKey(RunContext& ctx, Operand* ops, int count) {
+  if (count < 3) return;
+  ValueStore& values = ctx.values;
+  Interpreter& in = interp(ctx);
+  const int p = values.IntegerValue(ops[2]);
+  in.checkProcessNumber(p);
+  const int k = values.IntegerValue(ops[0]);
+  if (k < 1 || k > kFunctionKeys) return;  // no such key: nothing is armed
+  FunctionKey& key = in.functionKey(k);
+  const char* text = values.StringOf(ops[1]);
+  const size_t n = strnlen(text, kKeyLabelLength);
+  std::memcpy(key.label, text, n);
+  key.label[n] = '\0';
+  key.process = p;
+  in.process(p).state = kStateStopped;
+  const ProcessRecord& self = in.current();
+  if (LayoutPort* layout = in.layout()) layout->showKeyLabel(k, key.label, self.textColor, self.backColor);
+}
+
+// onmouse w<n>,<p>: a click on diagram n starts p; p stops until then.
+void armMouse(RunContext& ctx, Operand* ops, int count) {
+  if (count < 2) return;
+  ValueStore& values = ctx.values;
+  Interpreter& in = interp(ctx);
+  const int window = values.WindowOf(ops[0]);
+  const int p = values.IntegerValue(ops[1]);
+  in.checkProcessNumber(p);
+  in.process(p).state = kStateStopped;
+  if (LayoutPort* layout = in.layout()) layout->armMouse(window, p);
+}
 
 }  // namespace morvel::lang

@@ -2,8 +2,21 @@
 // any window. Interface:
 //   morvel-run [--compile-only] [--dump LIST] [--timeout SECONDS] [--builtins] DOCUMENT.mvl
 // Exit status: 0 success, 1 document unreadable or without layout, 2 compile
-// error, 3 run-time error, 64 bad command line.
+// error, 3 run-time error, 64 bad command line, 130 aborted by a second
+// SIGINT.
+//
+// The run: trace(text) lines go to standard output; --timeout and the first
+// SIGINT ask for a stop as the stop command does (the end process runs); when
+// the end process still runs after another timeout period, or at a second
+// SIGINT (which aborts), the run ends. program(s) loads and starts s.mvl;
+// winexit/mvexit end morvel-run after the run. --dump prints the variables
+// after the last run (also after a run-time error).
+#include <signal.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include <climits>
 #include <cstdio>
@@ -16,6 +29,7 @@
 #include "lang/builtin_table.h"
 #include "lang/compiler.h"
 #include "lang/error_text.h"
+#include "lang/interpreter.h"
 #include "lang/value_store.h"
 #include "platform/codepage.h"
 #include "platform/cnumber.h"
@@ -56,6 +70,90 @@ std::string helpDirectory() {
   return lang::defaultResourceDir();
 }
 
+volatile sig_atomic_t interrupts = 0;
+
+void onInterrupt(int) { interrupts = interrupts + 1; }
+
+void printCompileError(const lang::CompileError& e, const std::string& programDir) {
+  if (e.number == 0) {
+    printMessage(e.message);
+    return;
+  }
+  std::string text = platform::toUtf8(lang::errorText(e.number, false, programDir));
+  std::fprintf(stderr, "Compile error %d (process %d, line %d): %s\n", e.number, e.process, e.line, text.c_str());
+}
+
+// The windows of the desktop program, headless: trace lines on standard
+// output, message boxes and run-time errors on standard error, the dump
+// before the arrays of the last run are released.
+class HeadlessFrame final : public lang::FramePort, public lang::DialogPort, public lang::LayoutPort {
+ public:
+  HeadlessFrame(std::string programDir, std::vector<std::string> dump)
+      : programDir_(std::move(programDir)), dump_(std::move(dump)) {}
+
+  void setInterpreter(lang::Interpreter* interpreter, lang::ValueStore* values) {
+    interpreter_ = interpreter;
+    values_ = values;
+  }
+
+  void runtimeError(int process, int line, int number) override {
+    std::string text = platform::toUtf8(lang::errorText(number, true, programDir_));
+    std::fprintf(stderr, "Runtime error %d (process %d, line %d): %s\n", number, process, line, text.c_str());
+  }
+  void showLine(int, int) override {}
+  // Nobody can step a headless run: it goes on as after "continue".
+  void debugBreak(int, int) override { interpreter_->debugCommand(lang::kStepContinue); }
+  void trace(const char* text) override { std::printf("%s\n", platform::toUtf8(text).c_str()); }
+  bool traceWindowShown() const override { return true; }
+  void runEnded(lang::RunEnd, const std::string&) override { std::fflush(stdout); }
+  void beforeRelease(lang::RunEnd how) override {
+    if (how == lang::RunEnd::LoadNext) return;
+    for (const std::string& item : dump_)
+      std::printf("%s\n", shell::dumpLine(item, *values_, interpreter_->program()).c_str());
+    dumped_ = true;
+  }
+
+  void message(const char* text) override { printMessage(text); }
+  void showKeyLabel(int, const char*, int, int) override {}
+  void armMouse(int, int) override {}
+
+  bool dumped() const { return dumped_; }
+
+ private:
+  std::string programDir_;
+  std::vector<std::string> dump_;
+  lang::Interpreter* interpreter_ = nullptr;
+  lang::ValueStore* values_ = nullptr;
+  bool dumped_ = false;
+};
+
+// Waits for the run to end; the timeout and SIGINT ask for a stop, a second
+// SIGINT aborts.
+void waitForRun(lang::Interpreter& interpreter, double timeout) {
+  using Clock = std::chrono::steady_clock;
+  const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
+  auto deadline = Clock::now() + period;
+  int seen = 0;
+  while (interpreter.running()) {
+    const int now = interrupts;
+    if (now >= 2) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "Message: Abgebrochen\n");
+      std::_Exit(130);
+    }
+    if (now > seen) {
+      seen = now;
+      interpreter.requestStop();
+    }
+    if (timeout >= 0 && Clock::now() >= deadline) {
+      interpreter.requestStop();
+      deadline = Clock::now() + period;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  interpreter.join();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -84,7 +182,7 @@ int main(int argc, char** argv) {
       const char* text = value("--timeout");
       const char* end = nullptr;
       timeout = platform::strtodC(text, &end);
-      if (*end || timeout < 0) {
+      if (*end || !(timeout >= 0) || timeout > 1e9) {
         std::fprintf(stderr, "Ung\xC3\xBCltige Zeit: %s\n", text);
         return 64;
       }
@@ -119,43 +217,66 @@ int main(int argc, char** argv) {
   std::string programDir = helpDirectory();
   shell::DocumentState state(doc, programDir, {&settings, nullptr, &messages});
   if (!state.loadDocument(document, true, false)) return 1;
-  auto& layouts = static_cast<shell::OpaqueBlocks&>(doc.layouts());
-  if (layouts.blocks().empty()) {
+  auto layoutCount = [&] {
+    return static_cast<int>(static_cast<shell::OpaqueBlocks&>(doc.layouts()).blocks().size());
+  };
+  if (layoutCount() == 0) {
     printMessage("Die Anwendung muss mindestens ein Layout haben");
     return 1;
   }
 
   auto values = std::make_unique<lang::ValueStore>();
-  values->resetForStart();
-  lang::Compiler compiler(*values, {doc.textMacros});
-  lang::CompileResult result = compiler.compile(doc.program.processes);
-  if (!result.ok()) {
-    const lang::CompileError& e = result.error;
-    if (e.number == 0) {
-      printMessage(e.message);
-    } else {
-      std::string text = platform::toUtf8(lang::errorText(e.number, false, programDir));
-      std::fprintf(stderr, "Compile error %d (process %d, line %d): %s\n", e.number, e.process, e.line,
-                   text.c_str());
+  const std::vector<std::string> dumpItems = shell::splitDumpList(dumpList);
+  if (compileOnly) {
+    values->resetForStart();
+    lang::Compiler compiler(*values, {doc.textMacros});
+    lang::CompileResult result = compiler.compile(doc.program.processes);
+    if (!result.ok()) {
+      printCompileError(result.error, programDir);
+      return 2;
     }
-    return 2;
+    for (const std::string& item : dumpItems)
+      std::printf("%s\n", shell::dumpLine(item, *values, result.program.get()).c_str());
+    return 0;
   }
 
-  int status = 0;
-  if (!compileOnly) {
-    std::string message;
-    if (!values->allocateArrays(message)) {
-      printMessage(message);
+  struct sigaction action {};
+  action.sa_handler = onInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+
+  HeadlessFrame frame(programDir, dumpItems);
+  lang::Ports ports;
+  ports.frame = &frame;
+  ports.dialogs = &frame;
+  ports.layout = &frame;
+  lang::Interpreter interpreter(*values, ports);
+  frame.setInterpreter(&interpreter, values.get());
+
+  for (;;) {
+    lang::RunRequest request;
+    request.processes = doc.program.processes;
+    request.options.textMacros = doc.textMacros;
+    request.layoutCount = layoutCount();
+    lang::StartResult started = interpreter.startRun(request);
+    if (!started.started) {
+      if (started.compileFailed) {
+        printCompileError(started.compileError, programDir);
+        return 2;
+      }
+      printMessage(started.message);
       return 1;
     }
-    // The interpreter is not part of this build yet: the document is
-    // compiled and its arrays prepared, but no statement runs.
-    printMessage("Die Ausf\xFChrung ist in dieser Version noch nicht eingebaut; das Programm wurde nur \xFC"
-                 "bersetzt");
-    (void)timeout;
+    waitForRun(interpreter, timeout);
+    const lang::RunOutcome outcome = interpreter.outcome();
+    if (outcome.how == lang::RunEnd::LoadNext) {
+      if (!state.loadDocument(outcome.nextDocument, false, false)) {
+        printMessage(platform::formatC("%s kann nicht geladen werden", outcome.nextDocument.c_str()));
+        return 1;
+      }
+      continue;
+    }
+    std::fflush(stdout);
+    return outcome.errorNumber != 0 ? 3 : 0;
   }
-  for (const std::string& item : shell::splitDumpList(dumpList))
-    std::printf("%s\n", shell::dumpLine(item, *values, result.program.get()).c_str());
-  if (!compileOnly) values->releaseAtEnd();
-  return status;
 }

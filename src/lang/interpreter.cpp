@@ -1,0 +1,475 @@
+// The interpreter: run start, the run loop on its own thread, run-time
+// errors, the debugger's stepping loop and the end of a run.
+#include "lang/interpreter.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <thread>
+
+#include "lang/value_store.h"
+
+namespace morvel::lang {
+
+// --- the system clock ---------------------------------------------------------
+
+int64_t SystemClock::nowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+uint64_t SystemClock::ticks() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+uint64_t SystemClock::ticksPerSecond() { return 1000000000u; }
+
+void SystemClock::yield(bool idle) {
+  if (idle)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  else
+    std::this_thread::yield();
+}
+
+// --- construction ----------------------------------------------------------------
+
+Interpreter::Interpreter(ValueStore& values, Ports ports)
+    : values_(values),
+      ports_(ports),
+      clock_(ports.clock ? ports.clock : &systemClock_),
+      ctx_{values, nullptr, this, &state_} {}
+
+Interpreter::~Interpreter() {
+  if (thread_.joinable()) {
+    requestStop();
+    requestStop();
+    thread_.join();
+  }
+}
+
+bool Interpreter::addCleanup(CleanupHook hook) {
+  if (hook == nullptr) return false;
+  for (int i = 0; i < hookCount_; ++i)
+    if (hooks_[i] == hook) return true;
+  if (hookCount_ == kMaxCleanupHooks) return false;
+  hooks_[hookCount_++] = hook;
+  return true;
+}
+
+RunOutcome Interpreter::outcome() const {
+  std::lock_guard<std::mutex> lock(outcomeMutex_);
+  return outcome_;
+}
+
+// --- run start (window thread) -------------------------------------------------
+
+StartResult Interpreter::prepareRun(const RunRequest& request) {
+  StartResult result;
+  if (running()) {
+    result.message = "Die Anwendung l\xE4uft bereits";
+    return result;
+  }
+  if (thread_.joinable()) thread_.join();
+  if (request.layoutCount <= 0) {
+    result.message = "Die Anwendung muss mindestens ein Layout haben";
+    return result;
+  }
+
+  // Function keys, the current directory, process flags and stacks, the
+  // value store.
+  for (FunctionKey& k : keys_) k = FunctionKey{};
+  lastFunctionKey_ = -1;
+  lastKey_ = -1;
+  lastMouseWindow_ = -1;
+  {
+    char buf[PATH_MAX];
+    savedDirectory_ = ::getcwd(buf, sizeof buf) ? buf : "";
+  }
+  for (ProcessRecord& r : procs_) r = ProcessRecord{};
+  exclusive_ = false;
+  input_.clear();
+  ctx_.program = nullptr;
+  program_.reset();
+  for (auto& c : code_) c = nullptr;
+  values_.resetForStart();
+
+  Compiler compiler(values_, request.options);
+  CompileResult compiled = compiler.compile(request.processes);
+  if (!compiled.ok()) {
+    result.compileFailed = true;
+    result.compileError = compiled.error;
+    return result;
+  }
+  if (compiled.program->processCount() < 2) {
+    result.message = "Die Anwendung braucht einen Start- und einen Endprozess";
+    return result;
+  }
+  std::string message;
+  if (!values_.allocateArrays(message)) {
+    values_.releaseAtEnd();
+    result.message = message;
+    return result;
+  }
+
+  program_ = std::move(compiled.program);
+  ctx_.program = program_.get();
+  endIndex_ = program_->endProcess();
+  for (int p = 0; p <= endIndex_; ++p) code_[p] = program_->code(p);
+  current_ = &procs_[0];
+  currentProcess_.store(0, std::memory_order_relaxed);
+
+  debugMode_.store(request.debug ? 1 : 0, std::memory_order_relaxed);
+  stepCommand_.store(kStepPause, std::memory_order_relaxed);
+  if (request.debug && ports_.frame) ports_.frame->showLine(0, nextLine(0));
+  result.started = true;
+  return result;
+}
+
+StartResult Interpreter::startRun(const RunRequest& request) {
+  StartResult result = prepareRun(request);
+  if (!result.started) return result;
+  running_.store(true, std::memory_order_release);
+  thread_ = std::thread([this] { runLoop(); });
+  return result;
+}
+
+void Interpreter::join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+// --- requests from the window thread ------------------------------------------------
+
+void Interpreter::requestStop() {
+  if (!inEndProcess_.load(std::memory_order_relaxed) && debugMode_.load(std::memory_order_relaxed) == 1) {
+    {
+      std::lock_guard<std::mutex> lock(stepMutex_);
+      stepCommand_.store(kStepStop, std::memory_order_relaxed);
+    }
+    stepWake_.notify_all();
+  }
+  int expected = kRunning;
+  if (!exitRequest_.compare_exchange_strong(expected, kExitStop) && expected == kExitDebugBreak) {
+    // A break into the debugger is under way: stop instead of pausing.
+    {
+      std::lock_guard<std::mutex> lock(stepMutex_);
+      stepCommand_.store(kStepStop, std::memory_order_relaxed);
+    }
+    stepWake_.notify_all();
+  }
+}
+
+bool Interpreter::requestBreakKey() {
+  if (!breakEnabled_.load(std::memory_order_relaxed)) return false;
+  requestStop();
+  return true;
+}
+
+void Interpreter::debugCommand(int command, int line) {
+  {
+    std::lock_guard<std::mutex> lock(stepMutex_);
+    stepTargetLine_.store(line, std::memory_order_relaxed);
+    stepCommand_.store(command, std::memory_order_relaxed);
+  }
+  stepWake_.notify_all();
+}
+
+void Interpreter::breakIntoDebugger() {
+  stepCommand_.store(kStepPause, std::memory_order_relaxed);
+  debugMode_.store(1, std::memory_order_relaxed);
+  exitRequest_.store(kExitDebugBreak, std::memory_order_relaxed);
+}
+
+void Interpreter::setDebugProcess(int process) {
+  if (process < 0 || process > endIndex_ || !program_) return;
+  currentProcess_.store(process, std::memory_order_relaxed);
+  if (ports_.frame) ports_.frame->showLine(process, nextLine(process));
+}
+
+void Interpreter::setDebugStatement(int statement) {
+  const int p = currentProcess_.load(std::memory_order_relaxed);
+  if (!program_ || statement < 0 || statement > statementCount(p)) return;
+  procs_[p].pc = statement;
+  if (ports_.frame) ports_.frame->showLine(p, nextLine(p));
+}
+
+// --- helpers for run routines ---------------------------------------------------
+
+void Interpreter::setNextDocument(const char* name) {
+  nextDocument_.assign(name, strnlen(name, kMaxStringLength));
+  nextDocument_ += ".mvl";
+}
+
+void Interpreter::checkProcessNumber(int p) const {
+  if (p < 1 || p > endIndex_) raiseRuntimeError(kErrProcessNumber);
+}
+
+int Interpreter::processOperand(const Operand& op, bool starAllowed) {
+  const int p = values_.IntegerValue(op);
+  if (p == -1 && starAllowed) return currentProcess_.load(std::memory_order_relaxed);
+  checkProcessNumber(p);
+  return p;
+}
+
+void Interpreter::debugBuiltin() {
+  if (debugMode_.load(std::memory_order_relaxed) != 0) return;
+  debugMode_.store(1, std::memory_order_relaxed);
+  stepCommand_.store(kStepPause, std::memory_order_relaxed);
+  int expected = kRunning;
+  exitRequest_.compare_exchange_strong(expected, kExitDebugBreak);
+}
+
+void Interpreter::traceText(const char* text) {
+  if (!ports_.frame) return;
+  if (ports_.frame->traceWindowShown() || debugMode_.load(std::memory_order_relaxed) != 0)
+    ports_.frame->trace(text);
+}
+
+void Interpreter::message(const char* text) {
+  if (ports_.dialogs) ports_.dialogs->message(text);
+}
+
+int64_t Interpreter::nowMs() { return clock_->nowMs(); }
+
+int Interpreter::takeLastKey() {
+  const int k = lastKey_;
+  lastKey_ = -1;
+  return k;
+}
+
+int Interpreter::nextLine(int process) const {
+  if (!program_ || process < 0 || process > endIndex_) return 0;
+  const int pc = procs_[process].pc;
+  if (pc < 0 || pc > program_->process(process).statements) return 0;
+  return code_[process][pc].line;
+}
+
+// --- the run loop (interpreter thread) ---------------------------------------------
+
+void Interpreter::beginRun() {
+  exitRequest_.store(kRunning, std::memory_order_relaxed);
+  errorExit_.store(false, std::memory_order_relaxed);
+  currentProcess_.store(0, std::memory_order_relaxed);
+  breakEnabled_.store(true, std::memory_order_relaxed);
+  inEndProcess_.store(false, std::memory_order_relaxed);
+  current_ = &procs_[0];
+  state_.resetForRun();
+  failed_ = false;
+  nextDocument_.clear();
+  std::lock_guard<std::mutex> lock(outcomeMutex_);
+  outcome_ = RunOutcome{};
+}
+
+void Interpreter::failed(const RuntimeError& error) {
+  failed_ = true;
+  const int p = currentProcess_.load(std::memory_order_relaxed);
+  int line = 0;
+  if (program_ && p >= 0 && p <= endIndex_) {
+    int pc = procs_[p].pc - 1;
+    if (pc < 0) pc = 0;
+    if (pc > program_->process(p).statements) pc = program_->process(p).statements;
+    line = code_[p][pc].line;
+  }
+  std::lock_guard<std::mutex> lock(outcomeMutex_);
+  outcome_.errorNumber = error.number();
+  outcome_.errorProcess = p;
+  outcome_.errorLine = line;
+}
+
+int Interpreter::runStartProcess() {
+  try {
+    return runStartFree();
+  } catch (const RuntimeError& e) {
+    failed(e);
+    return kFailed;
+  }
+}
+
+// The start process alone, free running or through the stepping loop.
+int Interpreter::runStartFree() {
+  for (;;) {
+    if (debugMode_.load(std::memory_order_relaxed) == 1) {
+      if (stepLoop() == StepResult::Exit) return exitRequest_.load(std::memory_order_relaxed);
+      // Continue freely: the start process first if it is still current.
+      if (currentProcess_.load(std::memory_order_relaxed) != 0) return 0;
+    }
+    ProcessRecord& r = procs_[0];
+    current_ = &r;
+    currentProcess_.store(0, std::memory_order_relaxed);
+    const Instruction* code = code_[0];
+    for (;;) {
+      const Instruction& ins = code[r.pc];
+      if (ins.routine == nullptr) return 0;
+      ++r.pc;
+      ins.routine(ctx_, ins.operands, ins.count);
+      const int request = exitRequest_.load(std::memory_order_relaxed);
+      if (request != kRunning) {
+        if (request != kExitDebugBreak) return request;
+        enterDebugger();
+        break;  // to the stepping loop
+      }
+    }
+  }
+}
+
+void Interpreter::enterDebugger() {
+  exitRequest_.store(kRunning, std::memory_order_relaxed);
+  debugMode_.store(1, std::memory_order_relaxed);
+  const int p = currentProcess_.load(std::memory_order_relaxed);
+  if (ports_.frame) ports_.frame->debugBreak(p, nextLine(p));
+}
+
+Interpreter::StepResult Interpreter::stepLoop() {
+  for (;;) {
+    const int command = stepCommand_.load(std::memory_order_relaxed);
+    if (command == kStepPause) {
+      std::unique_lock<std::mutex> lock(stepMutex_);
+      stepWake_.wait_for(lock, std::chrono::milliseconds(100),
+                         [this] { return stepCommand_.load(std::memory_order_relaxed) != kStepPause; });
+      continue;
+    }
+    if (command == kStepStop) {
+      exitRequest_.store(kExitStop, std::memory_order_relaxed);
+      return StepResult::Exit;
+    }
+    if (command == kStepContinue) {
+      debugMode_.store(2, std::memory_order_relaxed);
+      return StepResult::Continue;
+    }
+    // One instruction of the current process.
+    const int p = currentProcess_.load(std::memory_order_relaxed);
+    ProcessRecord& r = procs_[p];
+    current_ = &r;
+    const Instruction* ins = &code_[p][r.pc];
+    if (ins->routine == nullptr && p != 0 && p != endIndex_) {
+      r.pc = 0;  // a cyclic process starts again
+      ins = &code_[p][0];
+    }
+    if (ins->routine != nullptr) {
+      ++r.pc;
+      ins->routine(ctx_, ins->operands, ins->count);
+    }
+    const int request = exitRequest_.load(std::memory_order_relaxed);
+    if (request == kExitDebugBreak) {
+      exitRequest_.store(kRunning, std::memory_order_relaxed);
+    } else if (request != kRunning) {
+      return StepResult::Exit;
+    }
+    const int shown = currentProcess_.load(std::memory_order_relaxed);
+    const int line = nextLine(shown);
+    if (ports_.frame) ports_.frame->showLine(shown, line);
+    if (!(command == kStepToLine && line != stepTargetLine_.load(std::memory_order_relaxed))) {
+      int expected = command;
+      stepCommand_.compare_exchange_strong(expected, kStepPause);
+    }
+    if (ports_.frame) {
+      ports_.frame->refreshDebug();
+      ports_.frame->refreshProcessWatch();
+    }
+  }
+}
+
+void Interpreter::runEndProcess() {
+  ProcessRecord& r = procs_[endIndex_];
+  current_ = &r;
+  currentProcess_.store(endIndex_, std::memory_order_relaxed);
+  inEndProcess_.store(true, std::memory_order_relaxed);
+  const Instruction* code = code_[endIndex_];
+  for (;;) {
+    const Instruction& ins = code[r.pc];
+    if (ins.routine == nullptr) break;
+    ++r.pc;
+    ins.routine(ctx_, ins.operands, ins.count);
+    const int request = exitRequest_.load(std::memory_order_relaxed);
+    if (request == kRunning) continue;
+    if (request != kExitDebugBreak) break;
+    enterDebugger();
+    if (stepLoop() == StepResult::Exit) break;
+    current_ = &r;
+    currentProcess_.store(endIndex_, std::memory_order_relaxed);
+  }
+  inEndProcess_.store(false, std::memory_order_relaxed);
+}
+
+void Interpreter::runCleanup() {
+  if (!savedDirectory_.empty() && ::chdir(savedDirectory_.c_str()) != 0) {
+    // The directory is gone; the next run remembers its own.
+  }
+  values_.closeAllFileArrays();
+  values_.closeFileChannels(3);
+  for (int i = 0; i < hookCount_; ++i) {
+    try {
+      hooks_[i](ctx_);
+    } catch (const RuntimeError&) {
+      // A clean-up that fails cannot end the run a second time.
+    }
+  }
+}
+
+void Interpreter::releaseArrays(RunEnd how) {
+  if (ports_.frame) ports_.frame->beforeRelease(how);
+  values_.releaseAtEnd();
+}
+
+void Interpreter::finishRun(int request) {
+  int reason = request;
+  if (!failed_ && reason != kExitProgram) {
+    exitRequest_.store(kRunning, std::memory_order_relaxed);
+    try {
+      runEndProcess();
+    } catch (const RuntimeError& e) {
+      failed(e);
+    }
+    // The end process itself may ask to close the program or load another.
+    const int late = exitRequest_.load(std::memory_order_relaxed);
+    if (!failed_ && (late == kExitClose || late == kExitProgram)) reason = late;
+  }
+
+  const bool armed = errorExit_.load(std::memory_order_relaxed);
+  RunEnd how = RunEnd::Stopped;
+  if (failed_)
+    how = armed ? RunEnd::CloseProgram : RunEnd::RuntimeError;
+  else if (reason == kExitProgram)
+    how = RunEnd::LoadNext;
+  else if (reason == kExitClose || armed)
+    how = RunEnd::CloseProgram;
+
+  releaseArrays(how);
+  RunOutcome done;
+  {
+    std::lock_guard<std::mutex> lock(outcomeMutex_);
+    outcome_.how = how;
+    outcome_.errorExitArmed = armed;
+    outcome_.nextDocument = how == RunEnd::LoadNext ? nextDocument_ : std::string();
+    done = outcome_;
+  }
+  if (failed_ && !armed && ports_.frame)
+    ports_.frame->runtimeError(done.errorProcess, done.errorLine, done.errorNumber);
+  runCleanup();
+  if (ports_.frame) ports_.frame->runEnded(how, done.nextDocument);
+}
+
+void Interpreter::runLoop() {
+  beginRun();
+  int request = kRunning;
+  for (;;) {
+    request = runStartProcess();
+    if (request == kRunning) {
+      profile_.clear();
+      request = runCycles(-1);
+    }
+    if (request == kExitRestart) {
+      exitRequest_.store(kRunning, std::memory_order_relaxed);
+      procs_[0].restart();
+      continue;
+    }
+    break;
+  }
+  finishRun(request);
+  running_.store(false, std::memory_order_release);
+}
+
+}  // namespace morvel::lang
