@@ -31,6 +31,9 @@ class WindowPort {
   // diagram. `sources` holds `count` operands (1 or 2).
   virtual void assign(int number, const Operand& target, const Operand* sources, int count,
                       ValueStore& values) = 0;
+  // `clr(w)`: clears the diagram of window number `number` (bound, see
+  // hasWindow) and draws it again. Without diagrams there is nothing to clear.
+  virtual void clearWindow(int number) { (void)number; }
 };
 
 // One numbered file of the file builtins (`#0`..`#99`): an open file

@@ -46,7 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RoutineCase{"f3 %= a1", assignFileArray, 2}, RoutineCase{"w1 = a1", assignWindow, 2},
                       RoutineCase{"w1 = a1, a2", assignWindow, 3}, RoutineCase{"v1 = v2, v3", assignFloat, 3},
                       RoutineCase{"v[i3] = 1", assignFloat, 2}, RoutineCase{"a[i_k] = a1", assignArray, 2},
-                      RoutineCase{"stop(*)", findBuiltin("stop")->run, 1}, RoutineCase{"fill(a1,0,10,1)", pendingBuiltin, 4},
+                      RoutineCase{"stop(*)", findBuiltin("stop")->run, 1}, RoutineCase{"fill(a1,0,10,1)", findBuiltin("fill")->run, 4},
                       RoutineCase{"waittime(1)", findBuiltin("waittime")->run, 1}, RoutineCase{"exit()", findBuiltin("exit")->run, 0},
                       RoutineCase{"copy(a1 a2)", pendingBuiltin, 2}, RoutineCase{"copy(a1,a2)", pendingBuiltin, 2},
                       RoutineCase{"copy( a1 , a2 )", pendingBuiltin, 2},

@@ -1,0 +1,27 @@
+#pragma once
+// Elementwise transcendental functions over sample blocks. On processors
+// with AVX-512 or AVX2 the glibc vector math library computes eight or four
+// samples per call (at most 4 ulp from the exact result); elsewhere the
+// scalar C library does. The implementation is chosen once, at start-up.
+//
+// Every routine reads src[i] before it writes dst[i] and goes in increasing
+// index order, so dst may be the same buffer as src.
+#include <cstdint>
+
+namespace morvel::builtins::vec {
+
+enum class Unary { Sin, Cos, Tan, Asin, Acos, Atan, Exp, Ln, Log10 };
+
+void apply(Unary fn, const double* src, double* dst, int64_t n);
+// dst[i] = atan2(y[i], x[i]).
+void atan2(const double* y, const double* x, double* dst, int64_t n);
+// dst[i] = pow(base[i], exponent).
+void pow(const double* base, double exponent, double* dst, int64_t n);
+
+// Name of the implementation in use ("avx512", "avx2" or "scalar").
+const char* implementation();
+// Tests and benchmarks: force the scalar C library (true) or go back to the
+// start-up choice (false).
+void forceScalar(bool on);
+
+}  // namespace morvel::builtins::vec

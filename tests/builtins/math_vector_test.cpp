@@ -1,0 +1,127 @@
+// The vectorised transcendental kernels against the scalar C library: every
+// length around the vector width, in place, special values.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "builtins/math_vector.h"
+
+namespace morvel::builtins::vec {
+namespace {
+
+int64_t ulps(double a, double b) {
+  if (a == b || (std::isnan(a) && std::isnan(b))) return 0;
+  if (std::isnan(a) || std::isnan(b) || std::signbit(a) != std::signbit(b)) return INT64_MAX;
+  int64_t ia, ib;
+  std::memcpy(&ia, &a, 8);
+  std::memcpy(&ib, &b, 8);
+  return ia > ib ? ia - ib : ib - ia;
+}
+
+struct ScalarScope {
+  ScalarScope() { forceScalar(true); }
+  ~ScalarScope() { forceScalar(false); }
+};
+
+std::vector<double> inputs(Unary fn, size_t n, unsigned seed) {
+  std::mt19937_64 rng(seed);
+  double lo = -20, hi = 20;
+  if (fn == Unary::Asin || fn == Unary::Acos) lo = -1, hi = 1;
+  if (fn == Unary::Ln || fn == Unary::Log10) lo = 1e-3, hi = 1e6;
+  std::uniform_real_distribution<double> d(lo, hi);
+  std::vector<double> x(n);
+  for (double& v : x) v = d(rng);
+  return x;
+}
+
+const Unary kAll[] = {Unary::Sin, Unary::Cos, Unary::Tan,  Unary::Asin, Unary::Acos,
+                      Unary::Atan, Unary::Exp, Unary::Ln, Unary::Log10};
+
+TEST(MathVector, EveryLengthAndInPlaceWithin4Ulps) {
+  for (Unary fn : kAll) {
+    for (size_t n = 0; n <= 37; ++n) {
+      const auto x = inputs(fn, n, static_cast<unsigned>(n) * 31u + static_cast<unsigned>(fn));
+      std::vector<double> fast(n + 1, 42.0), slow(n + 1, 42.0), inPlace = x;
+      apply(fn, x.data(), fast.data(), static_cast<int64_t>(n));
+      apply(fn, inPlace.data(), inPlace.data(), static_cast<int64_t>(n));
+      {
+        ScalarScope scalar;
+        apply(fn, x.data(), slow.data(), static_cast<int64_t>(n));
+      }
+      EXPECT_EQ(fast[n], 42.0) << "wrote past the end, n=" << n;
+      for (size_t k = 0; k < n; ++k) {
+        ASSERT_LE(ulps(fast[k], slow[k]), 4) << implementation() << " fn " << static_cast<int>(fn) << " x=" << x[k];
+        ASSERT_EQ(ulps(inPlace[k], fast[k]), 0);
+      }
+    }
+  }
+}
+
+TEST(MathVector, SpecialValuesFollowTheCLibrary) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<double> x = {0.0, -0.0, inf, -inf, nan, 1e300, -1e300, 5e-324, 710.0, -746.0, 1.0, -1.0, 2.0};
+  for (Unary fn : kAll) {
+    std::vector<double> fast(x.size()), slow(x.size());
+    apply(fn, x.data(), fast.data(), static_cast<int64_t>(x.size()));
+    {
+      ScalarScope scalar;
+      apply(fn, x.data(), slow.data(), static_cast<int64_t>(x.size()));
+    }
+    for (size_t k = 0; k < x.size(); ++k)
+      EXPECT_LE(ulps(fast[k], slow[k]), 4) << "fn " << static_cast<int>(fn) << " x=" << x[k] << " " << fast[k]
+                                           << " vs " << slow[k];
+  }
+}
+
+TEST(MathVector, Atan2AndPow) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> d(-50, 50);
+  for (size_t n : {0u, 1u, 3u, 4u, 7u, 8u, 9u, 17u, 1000u}) {
+    std::vector<double> y(n), x(n), fast(n), slow(n), pf(n), ps(n);
+    for (size_t k = 0; k < n; ++k) y[k] = d(rng), x[k] = d(rng);
+    for (size_t k = 0; k < n; ++k) y[k] = k % 5 == 0 ? 0.0 : y[k];
+    atan2(y.data(), x.data(), fast.data(), static_cast<int64_t>(n));
+    std::vector<double> base(n);
+    for (size_t k = 0; k < n; ++k) base[k] = std::fabs(x[k]);
+    pow(base.data(), 2.5, pf.data(), static_cast<int64_t>(n));
+    {
+      ScalarScope scalar;
+      atan2(y.data(), x.data(), slow.data(), static_cast<int64_t>(n));
+      pow(base.data(), 2.5, ps.data(), static_cast<int64_t>(n));
+    }
+    for (size_t k = 0; k < n; ++k) {
+      ASSERT_LE(ulps(fast[k], slow[k]), 4) << y[k] << "," << x[k];
+      ASSERT_LE(ulps(pf[k], ps[k]), 1) << base[k];
+    }
+  }
+  const double negative[] = {-2, -8, -0.5, 0, 3};
+  double r[5];
+  pow(negative, 3.0, r, 5);
+  EXPECT_EQ(r[0], -8);
+  EXPECT_EQ(r[1], -512);
+  EXPECT_EQ(r[2], -0.125);
+  EXPECT_EQ(r[3], 0);
+  EXPECT_EQ(r[4], 27);
+  pow(negative, 0.5, r, 5);
+  EXPECT_TRUE(std::isnan(r[0]));
+}
+
+TEST(MathVector, UsesAVectorImplementationWhereThereIsOne) {
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) {
+    EXPECT_STRNE(implementation(), "scalar");
+  }
+#endif
+  ScalarScope scalar;
+  EXPECT_STREQ(implementation(), "scalar");
+}
+
+}  // namespace
+}  // namespace morvel::builtins::vec
