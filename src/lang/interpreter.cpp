@@ -122,6 +122,7 @@ StartResult Interpreter::prepareRun(const RunRequest& request) {
   current_ = &procs_[0];
   currentProcess_.store(0, std::memory_order_relaxed);
 
+  maxCycles_ = request.maxCycles;
   debugMode_.store(request.debug ? 1 : 0, std::memory_order_relaxed);
   stepCommand_.store(kStepPause, std::memory_order_relaxed);
   if (request.debug && ports_.frame) ports_.frame->showLine(0, nextLine(0));
@@ -459,7 +460,8 @@ void Interpreter::runLoop() {
     request = runStartProcess();
     if (request == kRunning) {
       profile_.clear();
-      request = runCycles(-1);
+      request = runCycles(maxCycles_);
+      if (request == kRunning) request = kExitStop;  // the cycle limit ran out
     }
     if (request == kExitRestart) {
       exitRequest_.store(kRunning, std::memory_order_relaxed);

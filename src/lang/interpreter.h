@@ -60,6 +60,9 @@ struct RunRequest {
   CompileOptions options;
   int layoutCount = 1;   // the application's layouts; none refuses the run
   bool debug = false;    // start paused under the debugger
+  // Scheduler cycles after which the run stops as by the stop command
+  // (batch runs and tests); negative: no limit.
+  int64_t maxCycles = -1;
 };
 
 struct StartResult {
@@ -236,6 +239,7 @@ class Interpreter {
   bool failed_ = false;
   std::string nextDocument_;
   std::string savedDirectory_;
+  int64_t maxCycles_ = -1;
 
   std::mutex stepMutex_;
   std::condition_variable stepWake_;
