@@ -15,7 +15,7 @@ enum class Unary { Sin, Cos, Tan, Asin, Acos, Atan, Exp, Ln, Log10 };
 void apply(Unary fn, const double* src, double* dst, int64_t n);
 // dst[i] = atan2(y[i], x[i]).
 void atan2(const double* y, const double* x, double* dst, int64_t n);
-// dst[i] = pow(base[i], exponent).
+// dst[i] = pow(base[i], exponent), by the C library (within 1 ulp).
 void pow(const double* base, double exponent, double* dst, int64_t n);
 
 // Name of the implementation in use ("avx512", "avx2" or "scalar").
