@@ -126,6 +126,9 @@ StartResult Interpreter::prepareRun(const RunRequest& request) {
   debugMode_.store(request.debug ? 1 : 0, std::memory_order_relaxed);
   stepCommand_.store(kStepPause, std::memory_order_relaxed);
   if (request.debug && ports_.frame) ports_.frame->showLine(0, nextLine(0));
+  // RunLoop's first step happens here, before the thread exists, so that a
+  // stop request made right after the start is not lost.
+  beginRun();
   result.started = true;
   return result;
 }
@@ -454,7 +457,6 @@ void Interpreter::finishRun(int request) {
 }
 
 void Interpreter::runLoop() {
-  beginRun();
   int request = kRunning;
   for (;;) {
     request = runStartProcess();

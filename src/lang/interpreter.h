@@ -133,7 +133,7 @@ class Interpreter {
 
   // --- step-wise driving (tests; the thread body is made of these) ----------
   static constexpr int kFailed = -1;  // a run-time error ended the run
-  void beginRun();                    // RunLoop step 1
+  void beginRun();                    // RunLoop step 1 (prepareRun does it)
   // Runs the start process to its end; returns the exit request that
   // stopped it (0 when it reached its end), kFailed after a run-time error.
   int runStartProcess();
@@ -143,7 +143,7 @@ class Interpreter {
   // Ends the run for `request` (end process unless 3 or a failure,
   // clean-up, messages).
   void finishRun(int request);
-  // The whole thread body.
+  // The whole thread body, after prepareRun.
   void runLoop();
 
   // --- run routines (interpreter thread) ---------------------------------------
