@@ -14,7 +14,7 @@ PACKAGES=(
   # a German locale, to prove number handling ignores the process locale
   locales
   # reference tools for cross-checks and benchmarks
-  python3 python3-numpy lua5.4
+  python3 python3-numpy python3-scipy lua5.4 libfftw3-dev
 )
 
 export DEBIAN_FRONTEND=noninteractive
