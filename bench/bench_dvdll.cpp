@@ -246,13 +246,23 @@ int main(int argc, char** argv) {
 
   const int sizes[] = {256, 4096, 65536, 1048576};
   for (int s : sizes) {
-    benchmark::RegisterBenchmark("Throughput/bare", Throughput, true)->Arg(s)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(3);
-    benchmark::RegisterBenchmark("Throughput/dvdll", Throughput, false)->Arg(s)->UseRealTime()->Unit(benchmark::kMillisecond)->Repetitions(3);
+    benchmark::RegisterBenchmark("Throughput/bare", Throughput, true)->Arg(s)->UseRealTime()->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("Throughput/dvdll", Throughput, false)->Arg(s)->UseRealTime()->Unit(benchmark::kMillisecond);
   }
-  benchmark::RegisterBenchmark("Latency/bare", Latency, true)->UseRealTime()->Unit(benchmark::kNanosecond)->Repetitions(3);
-  benchmark::RegisterBenchmark("Latency/dvdll", Latency, false)->UseRealTime()->Unit(benchmark::kNanosecond)->Repetitions(3);
+  benchmark::RegisterBenchmark("Latency/bare", Latency, true)->UseRealTime()->Unit(benchmark::kNanosecond);
+  benchmark::RegisterBenchmark("Latency/dvdll", Latency, false)->UseRealTime()->Unit(benchmark::kNanosecond);
 
-  benchmark::Initialize(&argc, argv);
+  // Medians of interleaved repetitions unless the command line says otherwise.
+  std::vector<char*> args(argv, argv + argc);
+  std::string reps = "--benchmark_repetitions=7", mix = "--benchmark_enable_random_interleaving=true";
+  bool has_reps = false;
+  for (char* a : args) has_reps = has_reps || std::string(a).rfind("--benchmark_repetitions", 0) == 0;
+  if (!has_reps) {
+    args.push_back(reps.data());
+    args.push_back(mix.data());
+  }
+  int nargs = static_cast<int>(args.size());
+  benchmark::Initialize(&nargs, args.data());
   Collect reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   order(kQuit, 0, 0);
@@ -262,7 +272,7 @@ int main(int argc, char** argv) {
   if (std::string(getenv("DVDLL_NAMESPACE")).rfind("morvel-bench-", 0) == 0)
     shm_unlink(("/" + std::string(getenv("DVDLL_NAMESPACE")) + ".dllmemfilemap.lock").c_str());
 
-  printf("\nRatios (median of 3, same run):\n");
+  printf("\nRatios (medians of the repetitions, same run):\n");
   for (int s : sizes) {
     std::string a = "/" + std::to_string(s);
     double bare = find(reporter.times, "Throughput/bare" + a), lib = find(reporter.times, "Throughput/dvdll" + a);
