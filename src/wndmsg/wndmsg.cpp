@@ -643,7 +643,9 @@ intptr_t send_and_wait(wm_handle to, uint32_t msg, uintptr_t wparam, intptr_t lp
     return call_handler(self, w);
   }
   Wire w{kSend, msg, to, 0, ++t_conns.seq, static_cast<uint64_t>(wparam), static_cast<int64_t>(lparam)};
-  int fd = deliver(to, w, 0);
+  // Never blocks: a receiver whose queue is full is not answering anyway.
+  int fd = deliver(to, w, MSG_DONTWAIT);
+  if (fd == -2) *status = WNDMSG_TIMEOUT;
   if (fd < 0) return 0;
 
   bool forever = timeout_ms < 0;

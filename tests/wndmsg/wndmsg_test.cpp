@@ -204,6 +204,15 @@ TEST_F(WndmsgTest, HungReceiverTimesOut) {
   EXPECT_GE(took, std::chrono::milliseconds(190));
   EXPECT_LT(took, std::chrono::seconds(3));
   EXPECT_EQ(wm_is_alive(r.h), 1);
+  // Fill its queue: posts start failing, and a send still keeps its time-out
+  // instead of blocking on the full queue.
+  int posted = 0;
+  while (posted < 100000 && wm_post(r.h, msg_, 0, 0)) ++posted;
+  EXPECT_LT(posted, 100000);
+  t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(wm_send(r.h, msg_, 1, 1, 200, &status), 0);
+  EXPECT_EQ(status, WNDMSG_TIMEOUT);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
 }
 
 TEST_F(WndmsgTest, ActivateAndQuitRequests) {
