@@ -44,15 +44,6 @@ void unaryVector(RunContext& ctx, Operand* ops, vec::Unary fn) {
   finish(p);
 }
 
-template <class F>
-void unaryScalar(RunContext& ctx, Operand* ops, F f) {
-  Pass p = begin(ctx.values, ops[0], ops[1]);
-  const double* s = p.src.data;
-  double* d = p.dst.data;
-  for (int32_t i = 0; i < p.n; ++i) d[i] = f(s[i]);
-  finish(p);
-}
-
 // trunc, fract and and have no check routine: their result may also be an
 // integer variable (it receives the first result sample), their argument an
 // integer; other kinds are refused at run time.
@@ -79,8 +70,6 @@ void uncheckedUnary(RunContext& ctx, Operand* ops, int count, F f, bool clearKin
   if (!clearKind) p.dst.kind = keptKind;
 }
 
-double signum(double x) { return x > 0.0 ? 1.0 : (x < 0.0 ? -1.0 : 0.0); }
-
 }  // namespace
 
 // --- check routines -----------------------------------------------------------
@@ -105,9 +94,7 @@ int checkPow(CheckContext&, const Operand* ops, int count) {
 
 // --- run routines -------------------------------------------------------------
 
-void runAbs(RunContext& ctx, Operand* ops, int) {
-  unaryScalar(ctx, ops, [](double x) { return std::fabs(x); });
-}
+void runAbs(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Abs); }
 void runSin(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Sin); }
 void runCos(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Cos); }
 void runTan(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Tan); }
@@ -130,10 +117,8 @@ void runAtan2(RunContext& ctx, Operand* ops, int) {
 void runSqrt(RunContext& ctx, Operand* ops, int) {
   const ValueArray& src = ctx.values.ArrayOf(ops[1]);
   // Any negative sample or NaN stops the call before the result changes.
-  bool bad = false;
-  for (int32_t i = 0; i < src.length; ++i) bad |= !(src.data[i] >= 0.0);
-  if (bad) lang::raiseRuntimeError(kErrNegativeRoot);
-  unaryScalar(ctx, ops, [](double x) { return std::sqrt(x); });
+  if (vec::anyNegativeOrNaN(src.data, src.length)) lang::raiseRuntimeError(kErrNegativeRoot);
+  unaryVector(ctx, ops, vec::Unary::Sqrt);
 }
 
 void runLog(RunContext& ctx, Operand* ops, int) {
@@ -171,15 +156,11 @@ void runPow(RunContext& ctx, Operand* ops, int) {
   finish(p);
 }
 
-void runSignum(RunContext& ctx, Operand* ops, int) { unaryScalar(ctx, ops, signum); }
+void runSignum(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Signum); }
 
-void runPos(RunContext& ctx, Operand* ops, int) {
-  unaryScalar(ctx, ops, [](double x) { return x >= 0.0 ? x : 0.0; });
-}
+void runPos(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Pos); }
 
-void runNeg(RunContext& ctx, Operand* ops, int) {
-  unaryScalar(ctx, ops, [](double x) { return x <= 0.0 ? x : 0.0; });
-}
+void runNeg(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Neg); }
 
 void runTrunc(RunContext& ctx, Operand* ops, int count) {
   uncheckedUnary(ctx, ops, count, [](double x) { return std::trunc(x); }, true);

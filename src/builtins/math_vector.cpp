@@ -8,6 +8,7 @@
 #include "builtins/math_vector.h"
 
 #include <cmath>
+#include <cstdint>
 
 #if defined(MORVEL_HAVE_MVEC) && defined(__x86_64__)
 #include <immintrin.h>
@@ -21,8 +22,14 @@ namespace {
 using UnaryKernel = void (*)(const double*, double*, int64_t);
 using BinaryKernel = void (*)(const double*, const double*, double*, int64_t);
 using PowKernel = void (*)(const double*, double, double*, int64_t);
+using TestKernel = bool (*)(const double*, int64_t);
 
-constexpr int kUnaryCount = 9;
+constexpr int kUnaryCount = 14;
+
+// Results of at least this many samples (16 MB) go to memory with streaming
+// stores: they would not stay in the cache anyway, and the stores then need
+// not read the destination's old contents first.
+constexpr int64_t kStreamSamples = int64_t{1} << 21;
 
 struct Kernels {
   const char* name;
@@ -31,6 +38,7 @@ struct Kernels {
   // The vector library's pow is up to 2 ulp off; the C library's is within
   // one, so pow stays scalar everywhere.
   PowKernel pow;
+  TestKernel anyNegativeOrNaN;
 };
 
 // --- scalar C library -----------------------------------------------------------
@@ -49,6 +57,11 @@ double atanC(double x) { return std::atan(x); }
 double expC(double x) { return std::exp(x); }
 double logC(double x) { return std::log(x); }
 double log10C(double x) { return std::log10(x); }
+double absC(double x) { return std::fabs(x); }
+double sqrtC(double x) { return std::sqrt(x); }
+double signumC(double x) { return x > 0.0 ? 1.0 : (x < 0.0 ? -1.0 : 0.0); }
+double posC(double x) { return x >= 0.0 ? x : 0.0; }
+double negC(double x) { return x <= 0.0 ? x : 0.0; }
 
 void scalarAtan2(const double* y, const double* x, double* d, int64_t n) {
   for (int64_t i = 0; i < n; ++i) d[i] = std::atan2(y[i], x[i]);
@@ -58,18 +71,28 @@ void scalarPow(const double* b, double e, double* d, int64_t n) {
   for (int64_t i = 0; i < n; ++i) d[i] = std::pow(b[i], e);
 }
 
+bool scalarAnyNegativeOrNaN(const double* s, int64_t n) {
+  bool bad = false;
+  for (int64_t i = 0; i < n; ++i) bad |= !(s[i] >= 0.0);
+  return bad;
+}
+
+#define MORVEL_SCALAR_SIMPLE \
+  scalarUnary<absC>, scalarUnary<sqrtC>, scalarUnary<signumC>, scalarUnary<posC>, scalarUnary<negC>
+
 constexpr Kernels kScalar{
     "scalar",
     {scalarUnary<sinC>, scalarUnary<cosC>, scalarUnary<tanC>, scalarUnary<asinC>, scalarUnary<acosC>,
-     scalarUnary<atanC>, scalarUnary<expC>, scalarUnary<logC>, scalarUnary<log10C>},
+     scalarUnary<atanC>, scalarUnary<expC>, scalarUnary<logC>, scalarUnary<log10C>, MORVEL_SCALAR_SIMPLE},
     scalarAtan2,
     scalarPow,
+    scalarAnyNegativeOrNaN,
 };
 
 #ifdef MORVEL_VECTOR_KERNELS
 
-// The kernels process full vectors and then the remainder in a zero-padded
-// block of one vector, so every sample goes through the same routine.
+// The kernels process full vectors and then the remainder as one partial
+// vector, so every sample goes through the same routine.
 
 #pragma GCC push_options
 #pragma GCC target("avx512f")
@@ -88,13 +111,54 @@ __m512d _ZGVeN8vv_atan2(__m512d, __m512d);
 }
 
 template <__m512d (*F)(__m512d)>
+struct Library {
+  static __m512d f(__m512d x) { return F(x); }
+};
+struct Abs512 {
+  static __m512d f(__m512d x) { return _mm512_abs_pd(x); }
+};
+struct Sqrt512 {
+  // (the masked form: GCC 12 warns about _mm512_sqrt_pd's undefined start value)
+  static __m512d f(__m512d x) { return _mm512_mask_sqrt_pd(x, 0xFF, x); }
+};
+struct Signum512 {  // NaN compares false both ways and gives 0
+  static __m512d f(__m512d x) {
+    const __m512d zero = _mm512_setzero_pd();
+    const __mmask8 above = _mm512_cmp_pd_mask(x, zero, _CMP_GT_OQ);
+    const __mmask8 below = _mm512_cmp_pd_mask(x, zero, _CMP_LT_OQ);
+    return _mm512_mask_blend_pd(above, _mm512_mask_blend_pd(below, zero, _mm512_set1_pd(-1.0)),
+                                _mm512_set1_pd(1.0));
+  }
+};
+struct Pos512 {
+  static __m512d f(__m512d x) { return _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_GE_OQ), x); }
+};
+struct Neg512 {
+  static __m512d f(__m512d x) { return _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_LE_OQ), x); }
+};
+
+__mmask8 firstLanes(int64_t k) { return static_cast<__mmask8>((1u << k) - 1u); }
+
+template <class Op>
 void unary512(const double* s, double* d, int64_t n) {
   int64_t i = 0;
-  for (; i + 8 <= n; i += 8) _mm512_storeu_pd(d + i, F(_mm512_loadu_pd(s + i)));
+  if (n >= kStreamSamples) {
+    // A partial vector up to the next 64-byte boundary of the destination,
+    // then whole vectors with streaming stores.
+    const int64_t head = static_cast<int64_t>((64 - (reinterpret_cast<uintptr_t>(d) & 63)) & 63) / 8;
+    if (head > 0) {
+      const __mmask8 m = firstLanes(head);
+      _mm512_mask_storeu_pd(d, m, Op::f(_mm512_maskz_loadu_pd(m, s)));
+      i = head;
+    }
+    for (; i + 8 <= n; i += 8) _mm512_stream_pd(d + i, Op::f(_mm512_loadu_pd(s + i)));
+    _mm_sfence();
+  } else {
+    for (; i + 8 <= n; i += 8) _mm512_storeu_pd(d + i, Op::f(_mm512_loadu_pd(s + i)));
+  }
   if (i < n) {
-    const auto mask = static_cast<__mmask8>((1u << (n - i)) - 1u);
-    const __m512d x = _mm512_maskz_loadu_pd(mask, s + i);
-    _mm512_mask_storeu_pd(d + i, mask, F(x));
+    const __mmask8 m = firstLanes(n - i);
+    _mm512_mask_storeu_pd(d + i, m, Op::f(_mm512_maskz_loadu_pd(m, s + i)));
   }
 }
 
@@ -103,19 +167,33 @@ void atan2_512(const double* y, const double* x, double* d, int64_t n) {
   for (; i + 8 <= n; i += 8)
     _mm512_storeu_pd(d + i, _ZGVeN8vv_atan2(_mm512_loadu_pd(y + i), _mm512_loadu_pd(x + i)));
   if (i < n) {
-    const auto mask = static_cast<__mmask8>((1u << (n - i)) - 1u);
-    const __m512d r = _ZGVeN8vv_atan2(_mm512_maskz_loadu_pd(mask, y + i), _mm512_maskz_loadu_pd(mask, x + i));
-    _mm512_mask_storeu_pd(d + i, mask, r);
+    const __mmask8 m = firstLanes(n - i);
+    const __m512d r = _ZGVeN8vv_atan2(_mm512_maskz_loadu_pd(m, y + i), _mm512_maskz_loadu_pd(m, x + i));
+    _mm512_mask_storeu_pd(d + i, m, r);
   }
+}
+
+bool anyNegativeOrNaN512(const double* s, int64_t n) {
+  const __m512d zero = _mm512_setzero_pd();
+  __mmask8 bad = 0;
+  int64_t i = 0;
+  for (; i + 8 <= n; i += 8) bad |= _mm512_cmp_pd_mask(_mm512_loadu_pd(s + i), zero, _CMP_NGE_UQ);
+  if (i < n) {
+    const __mmask8 m = firstLanes(n - i);
+    bad |= _mm512_mask_cmp_pd_mask(m, _mm512_maskz_loadu_pd(m, s + i), zero, _CMP_NGE_UQ);
+  }
+  return bad != 0;
 }
 
 const Kernels kAvx512{
     "avx512",
-    {unary512<_ZGVeN8v_sin>, unary512<_ZGVeN8v_cos>, unary512<_ZGVeN8v_tan>, unary512<_ZGVeN8v_asin>,
-     unary512<_ZGVeN8v_acos>, unary512<_ZGVeN8v_atan>, unary512<_ZGVeN8v_exp>, unary512<_ZGVeN8v_log>,
-     unary512<_ZGVeN8v_log10>},
+    {unary512<Library<_ZGVeN8v_sin>>, unary512<Library<_ZGVeN8v_cos>>, unary512<Library<_ZGVeN8v_tan>>,
+     unary512<Library<_ZGVeN8v_asin>>, unary512<Library<_ZGVeN8v_acos>>, unary512<Library<_ZGVeN8v_atan>>,
+     unary512<Library<_ZGVeN8v_exp>>, unary512<Library<_ZGVeN8v_log>>, unary512<Library<_ZGVeN8v_log10>>,
+     unary512<Abs512>, unary512<Sqrt512>, unary512<Signum512>, unary512<Pos512>, unary512<Neg512>},
     atan2_512,
     scalarPow,
+    anyNegativeOrNaN512,
 };
 
 #pragma GCC pop_options
@@ -168,9 +246,10 @@ const Kernels kAvx2{
     "avx2",
     {unary256<_ZGVdN4v_sin>, unary256<_ZGVdN4v_cos>, unary256<_ZGVdN4v_tan>, unary256<_ZGVdN4v_asin>,
      unary256<_ZGVdN4v_acos>, unary256<_ZGVdN4v_atan>, unary256<_ZGVdN4v_exp>, unary256<_ZGVdN4v_log>,
-     unary256<_ZGVdN4v_log10>},
+     unary256<_ZGVdN4v_log10>, MORVEL_SCALAR_SIMPLE},
     atan2_256,
     scalarPow,
+    scalarAnyNegativeOrNaN,
 };
 
 #pragma GCC pop_options
@@ -202,6 +281,8 @@ void atan2(const double* y, const double* x, double* dst, int64_t n) {
 void pow(const double* base, double exponent, double* dst, int64_t n) {
   if (n > 0) active->pow(base, exponent, dst, n);
 }
+
+bool anyNegativeOrNaN(const double* src, int64_t n) { return n > 0 && active->anyNegativeOrNaN(src, n); }
 
 const char* implementation() { return active->name; }
 
