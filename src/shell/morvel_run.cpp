@@ -97,13 +97,20 @@ class HeadlessFrame final : public lang::FramePort, public lang::DialogPort, pub
   }
 
   void runtimeError(int process, int line, int number) override {
-    std::string text = platform::toUtf8(lang::errorText(number, true, programDir_));
+    // The text from runerr.hlp, without the "Runtime:" of the message area.
+    std::string text = lang::errorText(number, true, programDir_);
+    if (text.rfind("Runtime:", 0) == 0) text.erase(0, 8);
+    text = platform::toUtf8(text);
     std::fprintf(stderr, "Runtime error %d (process %d, line %d): %s\n", number, process, line, text.c_str());
   }
   void showLine(int, int) override {}
   // Nobody can step a headless run: it goes on as after "continue".
   void debugBreak(int, int) override { interpreter_->debugCommand(lang::kStepContinue); }
-  void trace(const char* text) override { std::printf("%s\n", platform::toUtf8(text).c_str()); }
+  // One line per call, flushed so that a watching process sees it at once.
+  void trace(const char* text) override {
+    std::printf("%s\n", platform::toUtf8(text).c_str());
+    std::fflush(stdout);
+  }
   bool traceWindowShown() const override { return true; }
   void runEnded(lang::RunEnd, const std::string&) override { std::fflush(stdout); }
   void beforeRelease(lang::RunEnd how) override {
