@@ -218,7 +218,10 @@ TEST_F(MathTest, ResultKindsTheRoutinesCannotWriteAreCompileErrors) {
         "a1 = dev(v1)", "a1 = shift(a2, s1)", "v1 = shift(a2, 1)", "fill(v1, 0, 1, 2)", "fill(a1, 0, 1)",
         "s1 = copybuf(a1, 0, 1)", "s1 = copybuf(f1, 0, 1)", "copybuf(\"x\", s2, 0, 1)", "a1 = copybuf(#1, 0, 1)",
         "a1 = copybuf(a2, 0)", "clr(i1)", "clr(\"abc\")", "setxdist(a1, s1)", "a1 = poly(a2, 1, 2)",
-        "a1 = poly(a2, 2, 1, 2)", "a1 = poly(a2, 1, i1, 2)", "a1 = poly(a2)"})
+        "a1 = poly(a2, 2, 1, 2)", "a1 = poly(a2, 1, i1, 2)", "a1 = poly(a2)",
+        // rows without a result refuse one
+        "a1 = fill(a2, 0, 1, 2)", "a1 = clr(a2)", "v1 = setlen(a1, 3)", "a1 = setxdist(a1, 1)",
+        "a1 = setoffset(a1, 1)"})
     EXPECT_EQ(compileError(text), 3) << text;
   for (const char* text :
        {"v1 = sin(a1)", "a1 = sin(v1)", "v1 = getxdist(a1)", "a1 = getoffset(v1)", "a1 = poly(a2, 1, 2, 3)",

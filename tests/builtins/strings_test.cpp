@@ -32,7 +32,9 @@ TEST_F(StringsTest, TrimWithACharacterSet) {
   EXPECT_EQ(s(5), "");
   EXPECT_EQ(s(6), "z") << "bytes above 127";
   for (const char* text : {"trimleft(\"abc\", \"a\")", "trimleft(s1)", "trimleft(s1, v1)", "trimright(a1, s1)",
-                           "replace(s1, s2)", "replace(\"a\", s2, s3)", "replace(s1, s2, i1)"})
+                           "replace(s1, s2)", "replace(\"a\", s2, s3)", "replace(s1, s2, i1)",
+                           "s1 = tolower(s2)", "s1 = trimleft(s2, s3)", "s1 = trimright(s1, s3)",
+                           "s1 = replace(s1, s2, s3)"})
     EXPECT_EQ(compileError(text), 3) << text;
 }
 
