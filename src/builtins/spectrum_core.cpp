@@ -122,7 +122,7 @@ struct Plan {
   std::unique_ptr<uint32_t[]> reverse;   // bit-reversed index of k
   std::unique_ptr<double[]> cosines;     // stage l: [l + jj], jj = 0..l-1
   std::unique_ptr<double[]> sines;
-  std::unique_ptr<double[]> weights[kWindowCount];  // made on first use
+  std::unique_ptr<double[]> weights[kWindowCount];  // w(rev[p]) at p, made on first use
   std::unique_ptr<double[]> re, im;                 // work arrays
 
   explicit Plan(int points) : n(points) {
@@ -150,7 +150,7 @@ struct Plan {
   const double* window(int w) {
     if (!weights[w]) {
       std::unique_ptr<double[]> t(new double[n]);
-      for (int k = 0; k < n; ++k) t[k] = windowWeight(w, k, n);
+      for (int p = 0; p < n; ++p) t[p] = windowWeight(w, static_cast<int>(reverse[p]), n);
       weights[w] = std::move(t);
     }
     return weights[w].get();
@@ -198,27 +198,26 @@ inline void stageBlockScalar(double* __restrict ar, double* __restrict ai, doubl
   }
 }
 
-// Stages 1 and 2 over groups of four values: the same butterflies as the
-// stage loops, two stages per pass.
-inline void firstStages(double* re, double* im, int n, double c2, double s2) {
-  for (int p = 0; p < n; p += 4) {
-    // l = 1: (p, p+1) and (p+2, p+3), twiddle 1.
-    double r0 = re[p] + re[p + 1], i0 = im[p] + im[p + 1];
-    double r1 = re[p] - re[p + 1], i1 = im[p] - im[p + 1];
-    double r2 = re[p + 2] + re[p + 3], i2 = im[p + 2] + im[p + 3];
-    double r3 = re[p + 2] - re[p + 3], i3 = im[p + 2] - im[p + 3];
-    // l = 2: (p, p+2) with twiddle 1, (p+1, p+3) with (c2, s2).
-    re[p] = r0 + r2;
-    im[p] = i0 + i2;
-    re[p + 2] = r0 - r2;
-    im[p + 2] = i0 - i2;
-    const double tr = r3 * c2 - i3 * s2;
-    const double ti = r3 * s2 + i3 * c2;
-    re[p + 1] = r1 + tr;
-    im[p + 1] = i1 + ti;
-    re[p + 3] = r1 - tr;
-    im[p + 3] = i1 - ti;
-  }
+// The first two stages of four values v0..v3 that the bit reversal put next
+// to each other, written to re/im at p..p+3.
+inline void firstStagesOfFour(double* re, double* im, int p, double r0, double i0, double r1, double i1,
+                              double r2, double i2, double r3, double i3, double c2, double s2) {
+  // l = 1: (v0, v1) and (v2, v3), twiddle 1.
+  const double a0 = r0 + r1, b0 = i0 + i1;
+  const double a1 = r0 - r1, b1 = i0 - i1;
+  const double a2 = r2 + r3, b2 = i2 + i3;
+  const double a3 = r2 - r3, b3 = i2 - i3;
+  // l = 2: (0, 2) with twiddle 1, (1, 3) with (c2, s2).
+  re[p] = a0 + a2;
+  im[p] = b0 + b2;
+  re[p + 2] = a0 - a2;
+  im[p + 2] = b0 - b2;
+  const double tr = a3 * c2 - b3 * s2;
+  const double ti = a3 * s2 + b3 * c2;
+  re[p + 1] = a1 + tr;
+  im[p + 1] = b1 + ti;
+  re[p + 3] = a1 - tr;
+  im[p + 3] = b1 - ti;
 }
 
 using StageFn = void (*)(double* re, double* im, int m, int l, const double* c, const double* s);
@@ -231,33 +230,40 @@ void stageScalar(double* re, double* im, int m, int l, const double* c, const do
 #if defined(__x86_64__) && defined(__GNUC__)
 typedef double v4d __attribute__((vector_size(32), aligned(8)));
 
+__attribute__((target("avx2"))) inline void butterflies4(double* ar, double* ai, double* br, double* bi,
+                                                          const double* c, const double* s, bool first) {
+  const v4d vbr = *reinterpret_cast<const v4d*>(br);
+  const v4d vbi = *reinterpret_cast<const v4d*>(bi);
+  const v4d vc = *reinterpret_cast<const v4d*>(c);
+  const v4d vs = *reinterpret_cast<const v4d*>(s);
+  v4d tr = vbr * vc - vbi * vs;
+  v4d ti = vbr * vs + vbi * vc;
+  if (first) {
+    // jj = 0: the twiddle is exactly 1, t = b.
+    tr[0] = vbr[0];
+    ti[0] = vbi[0];
+  }
+  const v4d xr = *reinterpret_cast<const v4d*>(ar);
+  const v4d xi = *reinterpret_cast<const v4d*>(ai);
+  *reinterpret_cast<v4d*>(ar) = xr + tr;
+  *reinterpret_cast<v4d*>(ai) = xi + ti;
+  *reinterpret_cast<v4d*>(br) = xr - tr;
+  *reinterpret_cast<v4d*>(bi) = xi - ti;
+}
+
 __attribute__((target("avx2"))) void stageAvx2(double* re, double* im, int m, int l, const double* c,
                                                 const double* s) {
-  if (l < 8) {
+  if (l < 4) {
     stageScalar(re, im, m, l, c, s);
     return;
   }
   for (int b = 0; b < m; b += 2 * l) {
-    double* __restrict ar = re + b;
-    double* __restrict ai = im + b;
-    double* __restrict br = re + b + l;
-    double* __restrict bi = im + b + l;
-    // jj = 0..3 one by one (the first has the exact twiddle 1).
-    stageBlockScalar(ar, ai, br, bi, c, s, 4);
-    for (int jj = 4; jj < l; jj += 4) {
-      const v4d vbr = *reinterpret_cast<const v4d*>(br + jj);
-      const v4d vbi = *reinterpret_cast<const v4d*>(bi + jj);
-      const v4d vc = *reinterpret_cast<const v4d*>(c + jj);
-      const v4d vs = *reinterpret_cast<const v4d*>(s + jj);
-      const v4d tr = vbr * vc - vbi * vs;
-      const v4d ti = vbr * vs + vbi * vc;
-      const v4d xr = *reinterpret_cast<const v4d*>(ar + jj);
-      const v4d xi = *reinterpret_cast<const v4d*>(ai + jj);
-      *reinterpret_cast<v4d*>(ar + jj) = xr + tr;
-      *reinterpret_cast<v4d*>(ai + jj) = xi + ti;
-      *reinterpret_cast<v4d*>(br + jj) = xr - tr;
-      *reinterpret_cast<v4d*>(bi + jj) = xi - ti;
-    }
+    double* ar = re + b;
+    double* ai = im + b;
+    double* br = re + b + l;
+    double* bi = im + b + l;
+    butterflies4(ar, ai, br, bi, c, s, true);
+    for (int jj = 4; jj < l; jj += 4) butterflies4(ar + jj, ai + jj, br + jj, bi + jj, c + jj, s + jj, false);
   }
 }
 
@@ -303,47 +309,67 @@ Transform spectrumCore(const double* src, bool complexSource, bool conjugate, in
   double* re = plan.re.get();
   double* im = plan.im.get();
   const uint32_t* rev = plan.reverse.get();
-  // Window and bit reversal in one pass: the value that the permutation
-  // moves to rev[k] is the windowed value k.
-  if (window == 0) {
-    // w(k) = 1: the product changes nothing (not even a zero's sign).
-    if (!complexSource) {
-      for (int k = 0; k < n; ++k) {
-        re[rev[k]] = src[k];
-        im[rev[k]] = 0.0;
-      }
-    } else {
-      for (int k = 0; k < n; ++k) {
-        re[rev[k]] = src[2 * k];
-        im[rev[k]] = conjugate ? -src[2 * k + 1] : src[2 * k + 1];
-      }
-    }
-  } else {
-    const double* w = plan.window(window);
-    if (!complexSource) {
-      for (int k = 0; k < n; ++k) {
-        re[rev[k]] = src[k] * w[k];
-        im[rev[k]] = 0.0 * w[k];
-      }
-    } else {
-      for (int k = 0; k < n; ++k) {
-        re[rev[k]] = src[2 * k] * w[k];
-        im[rev[k]] = (conjugate ? -src[2 * k + 1] : src[2 * k + 1]) * w[k];
-      }
-    }
-  }
   const double* c = plan.cosines.get();
   const double* s = plan.sines.get();
   if (n == 2) {
-    const double r0 = re[0], i0 = im[0];
-    re[0] = r0 + re[1];
-    im[0] = i0 + im[1];
-    re[1] = r0 - re[1];
-    im[1] = i0 - im[1];
-  } else {
-    firstStages(re, im, n, c[3], s[3]);
-    stagesFrom4(re, im, n, c, s, stageFunction());
+    // Window (n = 2 permutes nothing), one butterfly.
+    const double* w = plan.window(window);
+    double r0 = complexSource ? src[0] : src[0];
+    double r1 = complexSource ? src[2] : src[1];
+    double i0 = complexSource ? (conjugate ? -src[1] : src[1]) : 0.0;
+    double i1 = complexSource ? (conjugate ? -src[3] : src[3]) : 0.0;
+    if (window != 0) {
+      r0 = r0 * w[0];
+      i0 = i0 * w[0];
+      r1 = r1 * w[1];
+      i1 = i1 * w[1];
+    }
+    re[0] = r0 + r1;
+    im[0] = i0 + i1;
+    re[1] = r0 - r1;
+    im[1] = i0 - i1;
+    return Transform{re, im};
   }
+  // Window, bit reversal and the first two stages in one pass: positions
+  // p..p+3 receive the values rev[p], rev[p] + n/2, rev[p] + n/4 and
+  // rev[p] + 3n/4, each multiplied by its weight (weight 1 changes nothing,
+  // not even the sign of a zero, so window 0 skips the product).
+  const int h = n / 2, q = n / 4;
+  const double c2 = c[3], s2 = s[3];
+  const double* w = window == 0 ? nullptr : plan.window(window);
+  for (int p = 0; p < n; p += 4) {
+    const int k0 = static_cast<int>(rev[p]), k1 = k0 + h, k2 = k0 + q, k3 = k0 + h + q;
+    double r0, r1, r2, r3, i0, i1, i2, i3;
+    if (!complexSource) {
+      r0 = src[k0];
+      r1 = src[k1];
+      r2 = src[k2];
+      r3 = src[k3];
+      i0 = i1 = i2 = i3 = 0.0;
+    } else {
+      r0 = src[2 * k0];
+      r1 = src[2 * k1];
+      r2 = src[2 * k2];
+      r3 = src[2 * k3];
+      i0 = conjugate ? -src[2 * k0 + 1] : src[2 * k0 + 1];
+      i1 = conjugate ? -src[2 * k1 + 1] : src[2 * k1 + 1];
+      i2 = conjugate ? -src[2 * k2 + 1] : src[2 * k2 + 1];
+      i3 = conjugate ? -src[2 * k3 + 1] : src[2 * k3 + 1];
+    }
+    if (w != nullptr) {
+      // The weights are kept in bit-reversed order: w(k0) at p, w(k1) at p + 1, ...
+      r0 = r0 * w[p];
+      i0 = i0 * w[p];
+      r1 = r1 * w[p + 1];
+      i1 = i1 * w[p + 1];
+      r2 = r2 * w[p + 2];
+      i2 = i2 * w[p + 2];
+      r3 = r3 * w[p + 3];
+      i3 = i3 * w[p + 3];
+    }
+    firstStagesOfFour(re, im, p, r0, i0, r1, i1, r2, i2, r3, i3, c2, s2);
+  }
+  stagesFrom4(re, im, n, c, s, stageFunction());
   return Transform{re, im};
 }
 
