@@ -72,8 +72,12 @@ void runStatement(benchmark::State& state, const char* text, int resultSlot) {
   state.SetLabel(morvel::builtins::vec::implementation());
 }
 
-void BM_Multiply(benchmark::State& state) { runStatement(state, "a3 = a1 * a2", 3); }
-void BM_Sin(benchmark::State& state) { runStatement(state, "a2 = sin(a1)", 2); }
+void BM_Multiply(benchmark::State& state) {
+  runStatement(state, "a3 = a1 * a2", 3);
+}
+void BM_Sin(benchmark::State& state) {
+  runStatement(state, "a2 = sin(a1)", 2);
+}
 void BM_SinScalarLibm(benchmark::State& state) {
   morvel::builtins::vec::forceScalar(true);
   runStatement(state, "a2 = sin(a1)", 2);
@@ -92,9 +96,15 @@ void BM_SinKernelOnly(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * kSamples);
 }
-void BM_Exp(benchmark::State& state) { runStatement(state, "a2 = exp(a1)", 2); }
-void BM_Sqrt(benchmark::State& state) { runStatement(state, "a2 = sqrt(a1)", 2); }
-void BM_Abs(benchmark::State& state) { runStatement(state, "a2 = abs(a1)", 2); }
+void BM_Exp(benchmark::State& state) {
+  runStatement(state, "a2 = exp(a1)", 2);
+}
+void BM_Sqrt(benchmark::State& state) {
+  runStatement(state, "a2 = sqrt(a1)", 2);
+}
+void BM_Abs(benchmark::State& state) {
+  runStatement(state, "a2 = abs(a1)", 2);
+}
 
 BENCHMARK(BM_Multiply)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Sin)->Unit(benchmark::kMillisecond)->MinTime(1.0);

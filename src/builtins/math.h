@@ -16,11 +16,11 @@ using lang::Operand;
 using lang::RunContext;
 
 // Run-time error numbers of this family.
-inline constexpr int kErrShiftTooFar = 1;      // shift count beyond the length (or negative)
-inline constexpr int kErrNegativeCount = 4;    // negative count (copybuf, fill, setlen, rand)
-inline constexpr int kErrBadOffset = 5;        // negative offset, source too short
-inline constexpr int kErrNegativeRoot = 10;    // sqrt of a negative sample or NaN
-inline constexpr int kErrPolyOrder = 11;       // poly order above 20 or beyond the coefficients
+inline constexpr int kErrShiftTooFar = 1;    // shift count beyond the length (or negative)
+inline constexpr int kErrNegativeCount = 4;  // negative count (copybuf, fill, setlen, rand)
+inline constexpr int kErrBadOffset = 5;      // negative offset, source too short
+inline constexpr int kErrNegativeRoot = 10;  // sqrt of a negative sample or NaN
+inline constexpr int kErrPolyOrder = 11;     // poly order above 20 or beyond the coefficients
 inline constexpr int kMaxPolyOrder = 20;
 
 // --- elementwise family ------------------------------------------------------

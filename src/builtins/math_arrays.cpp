@@ -19,7 +19,9 @@ using lang::KindInteger;
 using lang::KindString;
 using lang::KindWindow;
 
-size_t stringLength(const char* s) { return strnlen(s, lang::kMaxStringLength); }
+size_t stringLength(const char* s) {
+  return strnlen(s, lang::kMaxStringLength);
+}
 
 // A scalar result into a `v`, `a` or `i` variable (rows without a check
 // routine refuse other kinds at run time).
@@ -80,9 +82,12 @@ int checkClr(CheckContext& ctx, const Operand* ops, int count) {
   switch (kindAt(ops, count, 0)) {
     case KindWindow:
     case KindArray:
-    case KindFileArray: return 0;
-    case KindString: return isStringVariable(ctx.values, ops[0]) ? 0 : -1;
-    default: return -1;
+    case KindFileArray:
+      return 0;
+    case KindString:
+      return isStringVariable(ctx.values, ops[0]) ? 0 : -1;
+    default:
+      return -1;
   }
 }
 
@@ -245,9 +250,14 @@ void runClr(RunContext& ctx, Operand* ops, int) {
       values.averagingCounter(values.SlotOf(ops[0])) = 0.0;
       return;
     }
-    case KindFileArray: values.removeFileArray(values.SlotOf(ops[0])); return;
-    case KindString: writableString(values, ops[0])[0] = '\0'; return;
-    default: return;
+    case KindFileArray:
+      values.removeFileArray(values.SlotOf(ops[0]));
+      return;
+    case KindString:
+      writableString(values, ops[0])[0] = '\0';
+      return;
+    default:
+      return;
   }
 }
 
@@ -277,8 +287,10 @@ void runGetlen(RunContext& ctx, Operand* ops, int count) {
   Operand& target = required(ops, count, 0);
   Operand& argument = required(ops, count, 1);
   double length = 1.0;
-  if (argument.kind() == KindArray) length = values.ArrayOf(argument).length;
-  else if (argument.kind() == KindString) length = static_cast<double>(stringLength(values.StringOf(argument)));
+  if (argument.kind() == KindArray)
+    length = values.ArrayOf(argument).length;
+  else if (argument.kind() == KindString)
+    length = static_cast<double>(stringLength(values.StringOf(argument)));
   storeResult(values, target, length);
 }
 

@@ -94,15 +94,33 @@ int checkPow(CheckContext&, const Operand* ops, int count) {
 
 // --- run routines -------------------------------------------------------------
 
-void runAbs(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Abs); }
-void runSin(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Sin); }
-void runCos(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Cos); }
-void runTan(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Tan); }
-void runAsin(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Asin); }
-void runAcos(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Acos); }
-void runAtan(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Atan); }
-void runExp(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Exp); }
-void runLn(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Ln); }
+void runAbs(RunContext& ctx, Operand* ops, int) {
+  unaryVector(ctx, ops, vec::Unary::Abs);
+}
+void runSin(RunContext& ctx, Operand* ops, int) {
+  unaryVector(ctx, ops, vec::Unary::Sin);
+}
+void runCos(RunContext& ctx, Operand* ops, int) {
+  unaryVector(ctx, ops, vec::Unary::Cos);
+}
+void runTan(RunContext& ctx, Operand* ops, int) {
+  unaryVector(ctx, ops, vec::Unary::Tan);
+}
+void runAsin(RunContext& ctx, Operand* ops, int) {
+  unaryVector(ctx, ops, vec::Unary::Asin);
+}
+void runAcos(RunContext& ctx, Operand* ops, int) {
+  unaryVector(ctx, ops, vec::Unary::Acos);
+}
+void runAtan(RunContext& ctx, Operand* ops, int) {
+  unaryVector(ctx, ops, vec::Unary::Atan);
+}
+void runExp(RunContext& ctx, Operand* ops, int) {
+  unaryVector(ctx, ops, vec::Unary::Exp);
+}
+void runLn(RunContext& ctx, Operand* ops, int) {
+  unaryVector(ctx, ops, vec::Unary::Ln);
+}
 
 void runAtan2(RunContext& ctx, Operand* ops, int) {
   const ValueArray& y = ctx.values.ArrayOf(ops[1]);
@@ -156,25 +174,32 @@ void runPow(RunContext& ctx, Operand* ops, int) {
   finish(p);
 }
 
-void runSignum(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Signum); }
+void runSignum(RunContext& ctx, Operand* ops, int) {
+  unaryVector(ctx, ops, vec::Unary::Signum);
+}
 
-void runPos(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Pos); }
+void runPos(RunContext& ctx, Operand* ops, int) {
+  unaryVector(ctx, ops, vec::Unary::Pos);
+}
 
-void runNeg(RunContext& ctx, Operand* ops, int) { unaryVector(ctx, ops, vec::Unary::Neg); }
+void runNeg(RunContext& ctx, Operand* ops, int) {
+  unaryVector(ctx, ops, vec::Unary::Neg);
+}
 
 void runTrunc(RunContext& ctx, Operand* ops, int count) {
-  uncheckedUnary(ctx, ops, count, [](double x) { return std::trunc(x); }, true);
+  uncheckedUnary(
+      ctx, ops, count, [](double x) { return std::trunc(x); }, true);
 }
 
 void runFract(RunContext& ctx, Operand* ops, int count) {
-  uncheckedUnary(ctx, ops, count, [](double x) { return x - std::trunc(x); }, true);
+  uncheckedUnary(
+      ctx, ops, count, [](double x) { return x - std::trunc(x); }, true);
 }
 
 void runAnd(RunContext& ctx, Operand* ops, int count) {
   const int32_t mask = ctx.values.IntegerValue(required(ops, count, 2));
   uncheckedUnary(
-      ctx, ops, count,
-      [mask](double x) { return static_cast<double>(lang::toInteger(x) & mask); }, false);
+      ctx, ops, count, [mask](double x) { return static_cast<double>(lang::toInteger(x) & mask); }, false);
 }
 
 }  // namespace morvel::builtins

@@ -48,20 +48,48 @@ void scalarUnary(const double* s, double* d, int64_t n) {
   for (int64_t i = 0; i < n; ++i) d[i] = F(s[i]);
 }
 
-double sinC(double x) { return std::sin(x); }
-double cosC(double x) { return std::cos(x); }
-double tanC(double x) { return std::tan(x); }
-double asinC(double x) { return std::asin(x); }
-double acosC(double x) { return std::acos(x); }
-double atanC(double x) { return std::atan(x); }
-double expC(double x) { return std::exp(x); }
-double logC(double x) { return std::log(x); }
-double log10C(double x) { return std::log10(x); }
-double absC(double x) { return std::fabs(x); }
-double sqrtC(double x) { return std::sqrt(x); }
-double signumC(double x) { return x > 0.0 ? 1.0 : (x < 0.0 ? -1.0 : 0.0); }
-double posC(double x) { return x >= 0.0 ? x : 0.0; }
-double negC(double x) { return x <= 0.0 ? x : 0.0; }
+double sinC(double x) {
+  return std::sin(x);
+}
+double cosC(double x) {
+  return std::cos(x);
+}
+double tanC(double x) {
+  return std::tan(x);
+}
+double asinC(double x) {
+  return std::asin(x);
+}
+double acosC(double x) {
+  return std::acos(x);
+}
+double atanC(double x) {
+  return std::atan(x);
+}
+double expC(double x) {
+  return std::exp(x);
+}
+double logC(double x) {
+  return std::log(x);
+}
+double log10C(double x) {
+  return std::log10(x);
+}
+double absC(double x) {
+  return std::fabs(x);
+}
+double sqrtC(double x) {
+  return std::sqrt(x);
+}
+double signumC(double x) {
+  return x > 0.0 ? 1.0 : (x < 0.0 ? -1.0 : 0.0);
+}
+double posC(double x) {
+  return x >= 0.0 ? x : 0.0;
+}
+double negC(double x) {
+  return x <= 0.0 ? x : 0.0;
+}
 
 void scalarAtan2(const double* y, const double* x, double* d, int64_t n) {
   for (int64_t i = 0; i < n; ++i) d[i] = std::atan2(y[i], x[i]);
@@ -131,13 +159,19 @@ struct Signum512 {  // NaN compares false both ways and gives 0
   }
 };
 struct Pos512 {
-  static __m512d f(__m512d x) { return _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_GE_OQ), x); }
+  static __m512d f(__m512d x) {
+    return _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_GE_OQ), x);
+  }
 };
 struct Neg512 {
-  static __m512d f(__m512d x) { return _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_LE_OQ), x); }
+  static __m512d f(__m512d x) {
+    return _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_LE_OQ), x);
+  }
 };
 
-__mmask8 firstLanes(int64_t k) { return static_cast<__mmask8>((1u << k) - 1u); }
+__mmask8 firstLanes(int64_t k) {
+  return static_cast<__mmask8>((1u << k) - 1u);
+}
 
 template <class Op>
 void unary512(const double* s, double* d, int64_t n) {
@@ -282,10 +316,16 @@ void pow(const double* base, double exponent, double* dst, int64_t n) {
   if (n > 0) active->pow(base, exponent, dst, n);
 }
 
-bool anyNegativeOrNaN(const double* src, int64_t n) { return n > 0 && active->anyNegativeOrNaN(src, n); }
+bool anyNegativeOrNaN(const double* src, int64_t n) {
+  return n > 0 && active->anyNegativeOrNaN(src, n);
+}
 
-const char* implementation() { return active->name; }
+const char* implementation() {
+  return active->name;
+}
 
-void forceScalar(bool on) { active = on ? &kScalar : kChosen; }
+void forceScalar(bool on) {
+  active = on ? &kScalar : kChosen;
+}
 
 }  // namespace morvel::builtins::vec

@@ -20,11 +20,17 @@ using lang::ValueStore;
 // string literal where a variable must be changed).
 inline constexpr int kErrOperandKind = 160;
 
-inline bool isArrayOrFloat(uint32_t kind) { return kind == lang::KindArray || kind == lang::KindFloat; }
-inline bool isNumber(uint32_t kind) { return kind == lang::KindFloat || kind == lang::KindInteger; }
+inline bool isArrayOrFloat(uint32_t kind) {
+  return kind == lang::KindArray || kind == lang::KindFloat;
+}
+inline bool isNumber(uint32_t kind) {
+  return kind == lang::KindFloat || kind == lang::KindInteger;
+}
 
 // Kind of operand `index`, 0 when the statement has fewer operands.
-inline uint32_t kindAt(const Operand* ops, int count, int index) { return lang::operandKind(ops, count, index); }
+inline uint32_t kindAt(const Operand* ops, int count, int index) {
+  return lang::operandKind(ops, count, index);
+}
 
 // True when a string operand names a string variable (not a literal, whose
 // text lives in the program's literal pool and must not change).

@@ -16,7 +16,9 @@ using lang::KindFloat;
 using lang::KindInteger;
 using lang::KindString;
 
-size_t stringLength(const char* s) { return strnlen(s, lang::kMaxStringLength); }
+size_t stringLength(const char* s) {
+  return strnlen(s, lang::kMaxStringLength);
+}
 
 // Membership table of a character set (order and repetitions do not matter).
 struct CharSet {
@@ -27,7 +29,9 @@ struct CharSet {
   bool operator()(char c) const { return has[static_cast<unsigned char>(c)]; }
 };
 
-bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool isBlank(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -38,12 +38,12 @@ struct Row {
 // In the order numpy_elementwise.py writes them. a1 = x, a2 = y, a3 = |x|,
 // a4 = x / 25 clipped to [-1, 1].
 const Row kRows[] = {
-    {"abs", 10, "a10 = abs(a1)", 1},        {"sqrt", 11, "a11 = sqrt(a3)", 1},
-    {"pow", 12, "a12 = pow(a3, 1.7)", 1},   {"sin", 13, "a13 = sin(a1)", 4},
-    {"cos", 14, "a14 = cos(a1)", 4},        {"tan", 15, "a15 = tan(a1)", 4},
-    {"asin", 16, "a16 = asin(a4)", 4},      {"acos", 17, "a17 = acos(a4)", 4},
-    {"atan", 18, "a18 = atan(a1)", 4},      {"atan2", 19, "a19 = atan2(a1, a2)", 4},
-    {"exp", 20, "a20 = exp(a1)", 4},        {"ln", 21, "a21 = ln(a3)", 4},
+    {"abs", 10, "a10 = abs(a1)", 1},      {"sqrt", 11, "a11 = sqrt(a3)", 1},
+    {"pow", 12, "a12 = pow(a3, 1.7)", 1}, {"sin", 13, "a13 = sin(a1)", 4},
+    {"cos", 14, "a14 = cos(a1)", 4},      {"tan", 15, "a15 = tan(a1)", 4},
+    {"asin", 16, "a16 = asin(a4)", 4},    {"acos", 17, "a17 = acos(a4)", 4},
+    {"atan", 18, "a18 = atan(a1)", 4},    {"atan2", 19, "a19 = atan2(a1, a2)", 4},
+    {"exp", 20, "a20 = exp(a1)", 4},      {"ln", 21, "a21 = ln(a3)", 4},
     {"log", 22, "a22 = log(a3)", 4},
 };
 
@@ -72,7 +72,8 @@ TEST_F(NumpyCrossCheck, ElementwiseRowsAgreeWithNumpy) {
     f.write(reinterpret_cast<const char*>(x.data()), n * 8);
     f.write(reinterpret_cast<const char*>(y.data()), n * 8);
   }
-  const std::string cmd = "/usr/bin/python3 '" MORVEL_NUMPY_CHECK "' '" + in.string() + "' '" + out.string() + "'";
+  const std::string cmd =
+      "/usr/bin/python3 '" MORVEL_NUMPY_CHECK "' '" + in.string() + "' '" + out.string() + "'";
   const int rc = std::system(cmd.c_str());
   std::vector<double> reference(static_cast<size_t>(n) * std::size(kRows));
   {
@@ -102,8 +103,8 @@ TEST_F(NumpyCrossCheck, ElementwiseRowsAgreeWithNumpy) {
       const int64_t u = ulps(a.data[k], reference[row * n + k]);
       if (u > worst) worst = u, worstAt = k;
     }
-    EXPECT_LE(worst, r.maxUlps) << r.name << " at sample " << worstAt << ": " << a.data[worstAt] << " vs numpy "
-                                << reference[row * n + worstAt];
+    EXPECT_LE(worst, r.maxUlps) << r.name << " at sample " << worstAt << ": " << a.data[worstAt]
+                                << " vs numpy " << reference[row * n + worstAt];
     RecordProperty(std::string("max_ulps_") + r.name, static_cast<int>(worst));
   }
 }

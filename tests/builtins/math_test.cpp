@@ -1,4 +1,6 @@
 // Array and elementwise mathematics, run statement by statement.
+#include "builtins/math.h"
+
 #include <unistd.h>
 
 #include <cmath>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "builtin_test_util.h"
-#include "builtins/math.h"
 #include "builtins/operands.h"
 #include "lang/builtin_table.h"
 
@@ -46,8 +47,8 @@ class Elementwise : public BuiltinTest, public ::testing::WithParamInterface<Ele
 TEST_P(Elementwise, MatchesTheLibraryAndKeepsTheConventions) {
   const ElementwiseCase& c = GetParam();
   // 19 samples: two vectors and a remainder, with zero, negatives, NaN.
-  const std::vector<double> in = {0.0, 0.5,  -0.5, 1.0,  -1.0, 0.25,  2.5, -3.75, 10.0, 0.001,
-                                  -0.9, 0.75, 3.0, -2.0, 1e-8, 0.125, kNaN, 7.5,  -6.25};
+  const std::vector<double> in = {0.0,  0.5,  -0.5, 1.0,  -1.0, 0.25,  2.5,  -3.75, 10.0, 0.001,
+                                  -0.9, 0.75, 3.0,  -2.0, 1e-8, 0.125, kNaN, 7.5,   -6.25};
   beforeRun_ = [&] {
     setSamples(2, in);
     array(2).xDistance = 0.25f;
@@ -59,7 +60,8 @@ TEST_P(Elementwise, MatchesTheLibraryAndKeepsTheConventions) {
   const ValueArray& r = array(1);
   ASSERT_EQ(r.length, static_cast<int32_t>(in.size()));
   for (size_t k = 0; k < in.size(); ++k)
-    EXPECT_LE(ulps(r.data[k], c.reference(in[k])), c.maxUlps) << c.name << "(" << in[k] << ") = " << r.data[k];
+    EXPECT_LE(ulps(r.data[k], c.reference(in[k])), c.maxUlps)
+        << c.name << "(" << in[k] << ") = " << r.data[k];
   EXPECT_EQ(r.xDistance, 0.25f);
   EXPECT_EQ(r.xOffset, -3.0f) << "x offset of the destination stays";
   EXPECT_EQ(r.kind, 0u);
@@ -71,20 +73,48 @@ TEST_P(Elementwise, MatchesTheLibraryAndKeepsTheConventions) {
   EXPECT_LE(ulps(array(3).data[0], c.reference(0.0)), c.maxUlps);
 }
 
-double fabsRef(double x) { return std::fabs(x); }
-double sinRef(double x) { return std::sin(x); }
-double cosRef(double x) { return std::cos(x); }
-double tanRef(double x) { return std::tan(x); }
-double asinRef(double x) { return std::asin(x); }
-double acosRef(double x) { return std::acos(x); }
-double atanRef(double x) { return std::atan(x); }
-double expRef(double x) { return std::exp(x); }
-double lnRef(double x) { return std::log(x); }
-double signumRef(double x) { return x > 0 ? 1.0 : (x < 0 ? -1.0 : 0.0); }
-double posRef(double x) { return x >= 0 ? x : 0.0; }
-double negRef(double x) { return x <= 0 ? x : 0.0; }
-double truncRef(double x) { return std::trunc(x); }
-double fractRef(double x) { return x - std::trunc(x); }
+double fabsRef(double x) {
+  return std::fabs(x);
+}
+double sinRef(double x) {
+  return std::sin(x);
+}
+double cosRef(double x) {
+  return std::cos(x);
+}
+double tanRef(double x) {
+  return std::tan(x);
+}
+double asinRef(double x) {
+  return std::asin(x);
+}
+double acosRef(double x) {
+  return std::acos(x);
+}
+double atanRef(double x) {
+  return std::atan(x);
+}
+double expRef(double x) {
+  return std::exp(x);
+}
+double lnRef(double x) {
+  return std::log(x);
+}
+double signumRef(double x) {
+  return x > 0 ? 1.0 : (x < 0 ? -1.0 : 0.0);
+}
+double posRef(double x) {
+  return x >= 0 ? x : 0.0;
+}
+double negRef(double x) {
+  return x <= 0 ? x : 0.0;
+}
+double truncRef(double x) {
+  return std::trunc(x);
+}
+double fractRef(double x) {
+  return x - std::trunc(x);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Family, Elementwise,
@@ -216,9 +246,9 @@ TEST_F(MathTest, ResultKindsTheRoutinesCannotWriteAreCompileErrors) {
        {"i1 = sin(a1)", "s1 = sqrt(a1)", "sin(a1)", "a1 = sin(i1)", "a1 = sin()", "i1 = getxdist(a1)",
         "i1 = getoffset(a1)", "a1 = pow(a2, a3)", "i1 = pow(a2, 2)", "a1 = atan2(a2, i1)", "i1 = int(a1)",
         "a1 = dev(v1)", "a1 = shift(a2, s1)", "v1 = shift(a2, 1)", "fill(v1, 0, 1, 2)", "fill(a1, 0, 1)",
-        "s1 = copybuf(a1, 0, 1)", "s1 = copybuf(f1, 0, 1)", "copybuf(\"x\", s2, 0, 1)", "a1 = copybuf(#1, 0, 1)",
-        "a1 = copybuf(a2, 0)", "clr(i1)", "clr(\"abc\")", "setxdist(a1, s1)", "a1 = poly(a2, 1, 2)",
-        "a1 = poly(a2, 2, 1, 2)", "a1 = poly(a2, 1, i1, 2)", "a1 = poly(a2)",
+        "s1 = copybuf(a1, 0, 1)", "s1 = copybuf(f1, 0, 1)", "copybuf(\"x\", s2, 0, 1)",
+        "a1 = copybuf(#1, 0, 1)", "a1 = copybuf(a2, 0)", "clr(i1)", "clr(\"abc\")", "setxdist(a1, s1)",
+        "a1 = poly(a2, 1, 2)", "a1 = poly(a2, 2, 1, 2)", "a1 = poly(a2, 1, i1, 2)", "a1 = poly(a2)",
         // rows without a result refuse one
         "a1 = fill(a2, 0, 1, 2)", "a1 = clr(a2)", "v1 = setlen(a1, 3)", "a1 = setxdist(a1, 1)",
         "a1 = setoffset(a1, 1)"})
@@ -368,7 +398,8 @@ TEST_F(CopybufFile, ReadsAtTheSamplePositionWhateverTheHandleDid) {
     array(1).kind = 1;
   };
   // The writes leave the handle open; the copy still reads sample 2 onwards.
-  ASSERT_EQ(run("f3 = a1\nf3 &= a1\na2 = copybuf(f3, 2, 3)\na3 = copybuf(f3, 5, 10)\nv1 = copybuf(f3, 0, 1)"), 0);
+  ASSERT_EQ(run("f3 = a1\nf3 &= a1\na2 = copybuf(f3, 2, 3)\na3 = copybuf(f3, 5, 10)\nv1 = copybuf(f3, 0, 1)"),
+            0);
   EXPECT_EQ(samples(2), (std::vector<double>{3, 1, 2}));
   EXPECT_EQ(array(2).xDistance, 0.25f);
   EXPECT_EQ(array(2).xOffset, 4.0f);
@@ -499,8 +530,9 @@ TEST_F(MathTest, ModKeepsTheSignOfTheDividendAndNeverTraps) {
 
 TEST(MathRows, AreImplementedWithTheirCheckRoutines) {
   for (const char* name :
-       {"abs", "sin", "cos", "tan", "asin", "acos", "atan", "atan2", "sqrt", "exp", "ln", "log", "pow", "signum",
-        "pos", "neg", "trunc", "fract", "and", "int", "dev", "poly", "shift", "fill", "copybuf", "clr", "setlen",
+       {"abs",    "sin",      "cos",       "tan",      "asin",      "acos", "atan",    "atan2", "sqrt",
+        "exp",    "ln",       "log",       "pow",      "signum",    "pos",  "neg",     "trunc", "fract",
+        "and",    "int",      "dev",       "poly",     "shift",     "fill", "copybuf", "clr",   "setlen",
         "getlen", "setxdist", "setoffset", "getxdist", "getoffset", "rand", "mod"}) {
     const lang::BuiltinEntry* e = lang::findBuiltin(name);
     ASSERT_NE(e, nullptr) << name;

@@ -1,5 +1,7 @@
 // The vectorised transcendental kernels against the scalar C library: every
 // length around the vector width, in place, special values.
+#include "builtins/math_vector.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,8 +10,6 @@
 #include <limits>
 #include <random>
 #include <vector>
-
-#include "builtins/math_vector.h"
 
 namespace morvel::builtins::vec {
 namespace {
@@ -40,12 +40,14 @@ std::vector<double> inputs(Unary fn, size_t n, unsigned seed) {
   return x;
 }
 
-const Unary kAll[] = {Unary::Sin, Unary::Cos,  Unary::Tan,  Unary::Asin,   Unary::Acos,
-                      Unary::Atan, Unary::Exp,  Unary::Ln,   Unary::Log10,  Unary::Abs,
+const Unary kAll[] = {Unary::Sin,  Unary::Cos,    Unary::Tan, Unary::Asin,  Unary::Acos,
+                      Unary::Atan, Unary::Exp,    Unary::Ln,  Unary::Log10, Unary::Abs,
                       Unary::Sqrt, Unary::Signum, Unary::Pos, Unary::Neg};
 
 // abs, sqrt, signum, pos and neg are exact.
-int64_t tolerance(Unary fn) { return static_cast<int>(fn) >= static_cast<int>(Unary::Abs) ? 0 : 4; }
+int64_t tolerance(Unary fn) {
+  return static_cast<int>(fn) >= static_cast<int>(Unary::Abs) ? 0 : 4;
+}
 
 TEST(MathVector, EveryLengthAndInPlaceWithin4Ulps) {
   for (Unary fn : kAll) {
@@ -60,7 +62,8 @@ TEST(MathVector, EveryLengthAndInPlaceWithin4Ulps) {
       }
       EXPECT_EQ(fast[n], 42.0) << "wrote past the end, n=" << n;
       for (size_t k = 0; k < n; ++k) {
-        ASSERT_LE(ulps(fast[k], slow[k]), tolerance(fn)) << implementation() << " fn " << static_cast<int>(fn) << " x=" << x[k];
+        ASSERT_LE(ulps(fast[k], slow[k]), tolerance(fn))
+            << implementation() << " fn " << static_cast<int>(fn) << " x=" << x[k];
         ASSERT_EQ(ulps(inPlace[k], fast[k]), 0);
       }
     }
@@ -70,7 +73,8 @@ TEST(MathVector, EveryLengthAndInPlaceWithin4Ulps) {
 TEST(MathVector, SpecialValuesFollowTheCLibrary) {
   const double inf = std::numeric_limits<double>::infinity();
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  const std::vector<double> x = {0.0, -0.0, inf, -inf, nan, 1e300, -1e300, 5e-324, 710.0, -746.0, 1.0, -1.0, 2.0};
+  const std::vector<double> x = {0.0,    -0.0,  inf,    -inf, nan,  1e300, -1e300,
+                                 5e-324, 710.0, -746.0, 1.0,  -1.0, 2.0};
   for (Unary fn : kAll) {
     std::vector<double> fast(x.size()), slow(x.size());
     apply(fn, x.data(), fast.data(), static_cast<int64_t>(x.size()));
@@ -79,8 +83,8 @@ TEST(MathVector, SpecialValuesFollowTheCLibrary) {
       apply(fn, x.data(), slow.data(), static_cast<int64_t>(x.size()));
     }
     for (size_t k = 0; k < x.size(); ++k)
-      EXPECT_LE(ulps(fast[k], slow[k]), tolerance(fn)) << "fn " << static_cast<int>(fn) << " x=" << x[k] << " " << fast[k]
-                                           << " vs " << slow[k];
+      EXPECT_LE(ulps(fast[k], slow[k]), tolerance(fn))
+          << "fn " << static_cast<int>(fn) << " x=" << x[k] << " " << fast[k] << " vs " << slow[k];
   }
 }
 

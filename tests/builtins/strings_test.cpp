@@ -1,11 +1,12 @@
 // String rows and conversions, run statement by statement.
+#include "builtins/strings.h"
+
 #include <clocale>
 #include <cstring>
 #include <string>
 
 #include "builtin_test_util.h"
 #include "builtins/operands.h"
-#include "builtins/strings.h"
 #include "lang/builtin_table.h"
 
 namespace morvel::builtins::testing {
@@ -14,8 +15,12 @@ namespace {
 using StringsTest = BuiltinTest;
 
 TEST_F(StringsTest, TolowerChangesOnlyAsciiLetters) {
-  ASSERT_EQ(run("s1 = \"\xC4" "BC xYZ 09 \xD6\"\ntolower(s1)"), 0);
-  EXPECT_EQ(s(1), "\xC4" "bc xyz 09 \xD6");
+  ASSERT_EQ(run("s1 = \"\xC4"
+                "BC xYZ 09 \xD6\"\ntolower(s1)"),
+            0);
+  EXPECT_EQ(s(1),
+            "\xC4"
+            "bc xyz 09 \xD6");
   EXPECT_EQ(run("tolower(\"ABC\")"), kErrOperandKind);
   EXPECT_EQ(run("tolower()"), kErrOperandKind);
 }
@@ -31,10 +36,10 @@ TEST_F(StringsTest, TrimWithACharacterSet) {
   EXPECT_EQ(s(4), "abc") << "empty set removes nothing";
   EXPECT_EQ(s(5), "");
   EXPECT_EQ(s(6), "z") << "bytes above 127";
-  for (const char* text : {"trimleft(\"abc\", \"a\")", "trimleft(s1)", "trimleft(s1, v1)", "trimright(a1, s1)",
-                           "replace(s1, s2)", "replace(\"a\", s2, s3)", "replace(s1, s2, i1)",
-                           "s1 = tolower(s2)", "s1 = trimleft(s2, s3)", "s1 = trimright(s1, s3)",
-                           "s1 = replace(s1, s2, s3)"})
+  for (const char* text :
+       {"trimleft(\"abc\", \"a\")", "trimleft(s1)", "trimleft(s1, v1)", "trimright(a1, s1)",
+        "replace(s1, s2)", "replace(\"a\", s2, s3)", "replace(s1, s2, i1)", "s1 = tolower(s2)",
+        "s1 = trimleft(s2, s3)", "s1 = trimright(s1, s3)", "s1 = replace(s1, s2, s3)"})
     EXPECT_EQ(compileError(text), 3) << text;
 }
 
@@ -109,8 +114,9 @@ TEST_F(StringsTest, AtofSetsOnlyTheFirstSampleWhateverTheLocale) {
     setSamples(1, {7, 8, 9});
     array(1).xDistance = 0.5f;
   };
-  const int result = run("v1 = atof(\"1,5\")\nv2 = atof(\"  2.25e2x\")\na1 = atof(\"-0.5\")\ni1 = atof(\"3.9\")\n"
-                         "v3 = atof(\"abc\")");
+  const int result =
+      run("v1 = atof(\"1,5\")\nv2 = atof(\"  2.25e2x\")\na1 = atof(\"-0.5\")\ni1 = atof(\"3.9\")\n"
+          "v3 = atof(\"abc\")");
   std::setlocale(LC_ALL, saved.c_str());
   ASSERT_EQ(result, 0);
   EXPECT_EQ(v(1), 1.0);
