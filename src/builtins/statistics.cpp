@@ -52,6 +52,31 @@ double extremeOf(const double* x, int64_t n) {
   return m;
 }
 
+// Both extremes of x[0..n) in one pass, under the same conditions.
+void bothExtremesOf(const double* x, int64_t n, double& largest, double& smallest) {
+  constexpr int kLanes = 8;
+  double hi[kLanes], lo[kLanes];
+  for (int j = 0; j < kLanes; ++j) hi[j] = lo[j] = x[0];
+  int64_t i = 0;
+  for (; i + kLanes <= n; i += kLanes) {
+    for (int j = 0; j < kLanes; ++j) {
+      const double v = x[i + j];
+      hi[j] = v > hi[j] ? v : hi[j];
+      lo[j] = v < lo[j] ? v : lo[j];
+    }
+  }
+  for (; i < n; ++i) {
+    hi[0] = x[i] > hi[0] ? x[i] : hi[0];
+    lo[0] = x[i] < lo[0] ? x[i] : lo[0];
+  }
+  largest = hi[0];
+  smallest = lo[0];
+  for (int j = 1; j < kLanes; ++j) {
+    largest = hi[j] > largest ? hi[j] : largest;
+    smallest = lo[j] < smallest ? lo[j] : smallest;
+  }
+}
+
 int64_t firstEqual(const double* x, int64_t from, int64_t n, double value) {
   for (int64_t i = from; i < n; ++i)
     if (x[i] == value) return i;
@@ -132,6 +157,17 @@ double sumOfLog10Magnitudes(const double* x, int64_t n) {
     for (int64_t j = 0; j < m; ++j) s += b[j];
   }
   return s;
+}
+
+double range(const double* x, int64_t n) {
+  const int64_t f = firstNumber(x, n);
+  if (f == n) return kMaxStart - kMinStart;
+  double largest, smallest;
+  bothExtremesOf(x + f, n - f, largest, smallest);
+  // Only zero has two samples that compare equal: the scan keeps the first.
+  if (largest == 0.0) largest = x[firstEqual(x, f, n, largest)];
+  if (smallest == 0.0) smallest = x[firstEqual(x, f, n, smallest)];
+  return largest - smallest;
 }
 
 int64_t maxIndex(const double* x, int64_t n) { return extremeIndex<true>(x, n); }
@@ -253,7 +289,7 @@ void runMin(RunContext& ctx, Operand* ops, int count) {
 // Peak to peak; an empty array gives the start values' difference, -2e37.
 void runAmp(RunContext& ctx, Operand* ops, int count) {
   const ValueArray& src = aggregateSource(ctx.values, ops, count, 0, 0);
-  const double p = stats::maxValue(src.data, src.length) - stats::minValue(src.data, src.length);
+  const double p = stats::range(src.data, src.length);
   storeAggregate(ctx.values, ops[0], p, src.length, src.xDistance);
 }
 

@@ -53,6 +53,8 @@ int64_t minIndex(const double* x, int64_t n);
 // The values of that sample, or the start values when there is none.
 double maxValue(const double* x, int64_t n);
 double minValue(const double* x, int64_t n);
+// maxValue − minValue in one pass over the samples.
+double range(const double* x, int64_t n);
 
 }  // namespace stats
 
