@@ -3,10 +3,9 @@
 //
 // The per-sample arithmetic is exactly the sections' difference equations in
 // their written order; the speed comes from a kernel per section count and
-// type that keeps coefficients and delay lines in registers for the whole
-// block. Section k of sample i needs only section k-1 of sample i and
-// section k of earlier samples, so the processor overlaps the sections of
-// successive samples. Built with -ffp-contract=off: no fused multiply-add.
+// type that keeps coefficients and delay lines local for the whole block and
+// runs the sections as a wavefront (see wavefront()). Built with
+// -ffp-contract=off: no fused multiply-add.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -60,88 +59,185 @@ void design(FilterRecord& r, double period) {
 
 namespace {
 
-template <int N, bool High>
-void lowHigh(FilterRecord& r, const double* in, double* out, int64_t count) {
-  double b0[N], a1[N], a2[N], z1[N + 1], z2[N + 1];
-  for (int k = 0; k < N; ++k) {
-    b0[k] = r.coeff[k][0];
-    a1[k] = r.coeff[k][1];
-    a2[k] = r.coeff[k][2];
+// One section step of type Type (0 low, 1 high, 2 band pass): input x, its
+// coefficients c, its past inputs px and past outputs py (newest first).
+template <int Type>
+[[gnu::always_inline]] inline double sectionStep(const double* c, double* px, double* py, double x) {
+  double y;
+  if constexpr (Type == 2) {
+    y = c[0] * (x - 2.0 * px[1] + px[3]) - c[1] * py[0] - c[2] * py[1] - c[3] * py[2] - c[4] * py[3];
+    px[3] = px[2];
+    px[2] = px[1];
+    py[3] = py[2];
+    py[2] = py[1];
+  } else if constexpr (Type == 1) {
+    y = c[0] * (x - 2.0 * px[0] + px[1]) - c[1] * py[0] - c[2] * py[1];
+  } else {
+    y = c[0] * (x + 2.0 * px[0] + px[1]) - c[1] * py[0] - c[2] * py[1];
   }
-  for (int k = 0; k <= N; ++k) {
-    z1[k] = r.line[k][0];
-    z2[k] = r.line[k][1];
-  }
-  for (int64_t i = 0; i < count; ++i) {
-    double x = in[i];
-#pragma GCC unroll 8
-    for (int k = 0; k < N; ++k) {
-      const double s = High ? x - 2.0 * z1[k] + z2[k] : x + 2.0 * z1[k] + z2[k];
-      const double y = b0[k] * s - a1[k] * z1[k + 1] - a2[k] * z2[k + 1];
-      z2[k] = z1[k];
-      z1[k] = x;
-      x = y;
-    }
-    z2[N] = z1[N];
-    z1[N] = x;
-    out[i] = x;
-  }
-  for (int k = 0; k <= N; ++k) {
-    r.line[k][0] = z1[k];
-    r.line[k][1] = z2[k];
-  }
+  px[1] = px[0];
+  px[0] = x;
+  py[1] = py[0];
+  py[0] = y;
+  return y;
 }
 
-template <int N>
-void bandPass(FilterRecord& r, const double* in, double* out, int64_t count) {
-  double b0[N], a1[N], a2[N], a3[N], a4[N], z1[N + 1], z2[N + 1], z3[N + 1], z4[N + 1];
+// N sections as a wavefront: at step t section k works on sample t - k, so
+// the N section steps of one loop pass are independent of each other and the
+// processor runs them side by side. Each section sees the same inputs in the
+// same order as sample-by-sample processing, so the results are identical.
+// Section k keeps its own copy of its input line (the output line of section
+// k - 1, which runs one sample ahead); at the end both copies agree.
+template <int N, int Type>
+void wavefront(FilterRecord& r, const double* in, double* out, int64_t n) {
+  constexpr int L = Type == 2 ? 4 : 2;
+  double c[N][5], px[N][L], py[N][L], carry[N];
   for (int k = 0; k < N; ++k) {
-    b0[k] = r.coeff[k][0];
-    a1[k] = r.coeff[k][1];
-    a2[k] = r.coeff[k][2];
-    a3[k] = r.coeff[k][3];
-    a4[k] = r.coeff[k][4];
-  }
-  for (int k = 0; k <= N; ++k) {
-    z1[k] = r.line[k][0];
-    z2[k] = r.line[k][1];
-    z3[k] = r.line[k][2];
-    z4[k] = r.line[k][3];
-  }
-  for (int64_t i = 0; i < count; ++i) {
-    double x = in[i];
-#pragma GCC unroll 8
-    for (int k = 0; k < N; ++k) {
-      const double s = x - 2.0 * z2[k] + z4[k];
-      const double y = b0[k] * s - a1[k] * z1[k + 1] - a2[k] * z2[k + 1] - a3[k] * z3[k + 1] - a4[k] * z4[k + 1];
-      z4[k] = z3[k];
-      z3[k] = z2[k];
-      z2[k] = z1[k];
-      z1[k] = x;
-      x = y;
+    for (int j = 0; j < 5; ++j) c[k][j] = r.coeff[k][j];
+    for (int j = 0; j < L; ++j) {
+      px[k][j] = r.line[k][j];
+      py[k][j] = r.line[k + 1][j];
     }
-    z4[N] = z3[N];
-    z3[N] = z2[N];
-    z2[N] = z1[N];
-    z1[N] = x;
-    out[i] = x;
+    carry[k] = 0.0;
   }
-  for (int k = 0; k <= N; ++k) {
-    r.line[k][0] = z1[k];
-    r.line[k][1] = z2[k];
-    r.line[k][2] = z3[k];
-    r.line[k][3] = z4[k];
+  const int64_t total = n + N - 1;
+  // Steps where some sections have nothing to do (start and end).
+  auto partial = [&](int64_t t) {
+    for (int k = N - 1; k >= 0; --k) {
+      const int64_t m = t - k;
+      if (m < 0 || m >= n) continue;
+      const double y = sectionStep<Type>(c[k], px[k], py[k], k == 0 ? in[m] : carry[k - 1]);
+      if (k == N - 1)
+        out[m] = y;
+      else
+        carry[k] = y;
+    }
+  };
+  int64_t t = 0;
+  for (; t < N - 1 && t < total; ++t) partial(t);
+  for (; t < n; ++t) {
+    // Sections in falling order: each reads its predecessor's output of the
+    // previous step before the predecessor replaces it.
+#pragma GCC unroll 8
+    for (int k = N - 1; k >= 0; --k) {
+      const double y = sectionStep<Type>(c[k], px[k], py[k], k == 0 ? in[t] : carry[k - 1]);
+      if (k == N - 1)
+        out[t - (N - 1)] = y;
+      else
+        carry[k] = y;
+    }
+  }
+  for (; t < total; ++t) partial(t);
+  for (int j = 0; j < L; ++j) {
+    r.line[0][j] = px[0][j];
+    for (int k = 0; k < N; ++k) r.line[k + 1][j] = py[k][j];
   }
 }
 
 using Kernel = void (*)(FilterRecord&, const double*, double*, int64_t);
 
-constexpr Kernel kLow[] = {nullptr, lowHigh<1, false>, lowHigh<2, false>, lowHigh<3, false>, lowHigh<4, false>,
-                           lowHigh<5, false>, lowHigh<6, false>, lowHigh<7, false>, lowHigh<8, false>};
-constexpr Kernel kHigh[] = {nullptr, lowHigh<1, true>, lowHigh<2, true>, lowHigh<3, true>, lowHigh<4, true>,
-                            lowHigh<5, true>, lowHigh<6, true>, lowHigh<7, true>, lowHigh<8, true>};
-constexpr Kernel kBand[] = {nullptr, bandPass<1>, bandPass<2>, bandPass<3>, bandPass<4>,
-                            bandPass<5>, bandPass<6>, bandPass<7>, bandPass<8>};
+constexpr Kernel kLow[] = {nullptr,           wavefront<1, 0>, wavefront<2, 0>, wavefront<3, 0>, wavefront<4, 0>,
+                           wavefront<5, 0>, wavefront<6, 0>, wavefront<7, 0>, wavefront<8, 0>};
+constexpr Kernel kHigh[] = {nullptr,           wavefront<1, 1>, wavefront<2, 1>, wavefront<3, 1>, wavefront<4, 1>,
+                            wavefront<5, 1>, wavefront<6, 1>, wavefront<7, 1>, wavefront<8, 1>};
+constexpr Kernel kBand[] = {nullptr,           wavefront<1, 2>, wavefront<2, 2>, wavefront<3, 2>, wavefront<4, 2>,
+                            wavefront<5, 2>, wavefront<6, 2>, wavefront<7, 2>, wavefront<8, 2>};
+
+#if defined(__x86_64__) && defined(__GNUC__)
+typedef double v8d __attribute__((vector_size(64)));
+typedef long long v8l __attribute__((vector_size(64)));
+
+// The wavefront on 512-bit vectors, one section per lane (N <= 8), with a
+// skew of two samples: at step t lane k works on sample t - 2k, and its input
+// is lane k - 1's output of step t - 2. Each lane computes exactly the scalar
+// section step. Lanes outside their samples (start and end of the block, and
+// lanes >= N) keep their state.
+__attribute__((target("avx512f"))) void wavefront512(FilterRecord& r, const double* in, double* out, int64_t n) {
+  const int N = r.sections;
+  const int type = r.type;
+  v8d c0 = {}, c1 = {}, c2 = {}, c3 = {}, c4 = {};
+  v8d x1 = {}, x2 = {}, x3 = {}, x4 = {}, y1 = {}, y2 = {}, y3 = {}, y4 = {};
+  for (int k = 0; k < N; ++k) {
+    c0[k] = r.coeff[k][0];
+    c1[k] = r.coeff[k][1];
+    c2[k] = r.coeff[k][2];
+    c3[k] = r.coeff[k][3];
+    c4[k] = r.coeff[k][4];
+    x1[k] = r.line[k][0];
+    x2[k] = r.line[k][1];
+    x3[k] = r.line[k][2];
+    x4[k] = r.line[k][3];
+    y1[k] = r.line[k + 1][0];
+    y2[k] = r.line[k + 1][1];
+    y3[k] = r.line[k + 1][2];
+    y4[k] = r.line[k + 1][3];
+  }
+  const v8l lanes = {0, 1, 2, 3, 4, 5, 6, 7};
+  const v8l shift = {8, 0, 1, 2, 3, 4, 5, 6};  // lane 0 from the new sample
+  const v8d two = {2.0, 2.0, 2.0, 2.0, 2.0, 2.0, 2.0, 2.0};
+  v8d prev1 = {}, prev2 = {};  // outputs of steps t - 1 and t - 2
+  const int64_t lag = 2 * static_cast<int64_t>(N - 1);
+  const int64_t total = n + lag;
+  double lastLane[8];
+  for (int64_t t = 0; t < total; ++t) {
+    const double sample = t < n ? in[t] : 0.0;
+    const v8d fresh = {sample, sample, sample, sample, sample, sample, sample, sample};
+    const v8d x = __builtin_shuffle(prev2, fresh, shift);
+    v8d y;
+    if (type == 2) {
+      y = c0 * (x - two * x2 + x4) - c1 * y1 - c2 * y2 - c3 * y3 - c4 * y4;
+    } else if (type == 1) {
+      y = c0 * (x - two * x1 + x2) - c1 * y1 - c2 * y2;
+    } else {
+      y = c0 * (x + two * x1 + x2) - c1 * y1 - c2 * y2;
+    }
+    if (t >= lag && t < n) {
+      x4 = x3;
+      x3 = x2;
+      x2 = x1;
+      x1 = x;
+      y4 = y3;
+      y3 = y2;
+      y2 = y1;
+      y1 = y;
+    } else {
+      const v8l m = t - 2 * lanes;
+      const v8l active = (m >= 0) & (m < n) & (lanes < N);
+      x4 = active ? x3 : x4;
+      x3 = active ? x2 : x3;
+      x2 = active ? x1 : x2;
+      x1 = active ? x : x1;
+      y4 = active ? y3 : y4;
+      y3 = active ? y2 : y3;
+      y2 = active ? y1 : y2;
+      y1 = active ? y : y1;
+    }
+    prev2 = prev1;
+    prev1 = y;
+    if (t >= lag) {
+      __builtin_memcpy(lastLane, &y, sizeof lastLane);
+      out[t - lag] = lastLane[N - 1];
+    }
+  }
+  for (int k = 0; k < N; ++k) {
+    r.line[k][0] = x1[k];
+    r.line[k][1] = x2[k];
+    r.line[k][2] = x3[k];
+    r.line[k][3] = x4[k];
+  }
+  r.line[N][0] = y1[N - 1];
+  r.line[N][1] = y2[N - 1];
+  r.line[N][2] = y3[N - 1];
+  r.line[N][3] = y4[N - 1];
+}
+
+bool haveAvx512() { return __builtin_cpu_supports("avx512f"); }
+#else
+void wavefront512(FilterRecord&, const double*, double*, int64_t) {}
+bool haveAvx512() { return false; }
+#endif
+
+bool gForceScalar = false;
 
 }  // namespace
 
@@ -151,9 +247,16 @@ void process(FilterRecord& r, const double* in, double* out, int64_t n) {
     if (in != out && n > 0) std::memmove(out, in, static_cast<size_t>(n) * sizeof(double));
     return;
   }
+  if (!gForceScalar && haveAvx512()) {
+    wavefront512(r, in, out, n);
+    return;
+  }
   const Kernel* table = r.type == 0 ? kLow : r.type == 1 ? kHigh : kBand;
   table[sections](r, in, out, n);
 }
+
+const char* kernelName() { return !gForceScalar && haveAvx512() ? "avx512" : "scalar"; }
+void forceScalarKernel(bool on) { gForceScalar = on; }
 
 void processReference(FilterRecord& r, const double* in, double* out, int64_t n) {
   const int sections = r.sections;

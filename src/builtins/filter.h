@@ -36,6 +36,11 @@ void process(lang::FilterRecord& rec, const double* in, double* out, int64_t n);
 // Slow; the tests compare process() with it.
 void processReference(lang::FilterRecord& rec, const double* in, double* out, int64_t n);
 
+// Name of the section kernel in use ("avx512" or "scalar"); tests and
+// benchmarks may force the scalar one.
+const char* kernelName();
+void forceScalarKernel(bool on);
+
 // Run-end clean-up: frees every filter record.
 void releaseFilters(RunContext& ctx);
 
