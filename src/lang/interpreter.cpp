@@ -93,6 +93,7 @@ StartResult Interpreter::prepareRun(const RunRequest& request) {
   exclusive_ = false;
   input_.clear();
   ctx_.program = nullptr;
+  runCode_.clear();
   program_.reset();
   for (auto& c : code_) c = nullptr;
   values_.resetForStart();
@@ -118,7 +119,8 @@ StartResult Interpreter::prepareRun(const RunRequest& request) {
   program_ = std::move(compiled.program);
   ctx_.program = program_.get();
   endIndex_ = program_->endProcess();
-  for (int p = 0; p <= endIndex_; ++p) code_[p] = program_->code(p);
+  const bool copied = runCode_.build(*program_, values_);
+  for (int p = 0; p <= endIndex_; ++p) code_[p] = copied ? runCode_.code(p) : program_->code(p);
   current_ = &procs_[0];
   currentProcess_.store(0, std::memory_order_relaxed);
 

@@ -21,6 +21,7 @@
 #include "lang/ports.h"
 #include "lang/program.h"
 #include "lang/routine.h"
+#include "lang/run_code.h"
 #include "lang/run_input.h"
 #include "lang/scheduler.h"
 
@@ -206,6 +207,7 @@ class Interpreter {
   RunContext ctx_;
 
   std::unique_ptr<CompiledProgram> program_;
+  RunCode runCode_;
   const Instruction* code_[kMaxProcesses] = {};
   ProcessRecord procs_[kMaxProcesses];
   ProcessRecord* current_ = &procs_[0];

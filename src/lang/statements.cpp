@@ -25,16 +25,28 @@ inline bool directFloat(const Operand& op) {
 
 inline double floatOf(ValueStore& values, const Operand& op) {
   if (directFloat(op)) return static_cast<const ValueArray*>(op.target)->data[0];
+  if ((op.word & kDirectMask) == KindInteger && op.target != nullptr) return *static_cast<const int32_t*>(op.target);
   return values.FloatValue(op);
 }
 
+// The language's integer conversion (see toInteger), inline.
+inline int32_t truncated(double x) {
+  if (!(std::fabs(x) < 9223372036854775808.0)) return 0;
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(x))));
+}
+
+// A direct integer operand of the run's code carries the address of its slot
+// (see RunCode); operands made elsewhere go through the store.
 inline int32_t integerOf(ValueStore& values, const Operand& op) {
-  if ((op.word & kDirectMask) == KindInteger) return values.integerSlot(op.slot());
+  if ((op.word & kDirectMask) == KindInteger)
+    return op.target != nullptr ? *static_cast<const int32_t*>(op.target) : values.integerSlot(op.slot());
+  if (directFloat(op)) return truncated(static_cast<const ValueArray*>(op.target)->data[0]);
   return values.IntegerValue(op);
 }
 
 inline int32_t& integerTarget(ValueStore& values, const Operand& op) {
-  if ((op.word & kDirectMask) == KindInteger) return values.integerSlot(op.slot());
+  if ((op.word & kDirectMask) == KindInteger)
+    return op.target != nullptr ? *static_cast<int32_t*>(op.target) : values.integerSlot(op.slot());
   return values.integerSlot(values.SlotOf(op));
 }
 
@@ -114,7 +126,7 @@ void compare(RunContext& ctx, Operand* ops, int count) {
   bool condition;
   switch (ops[0].kind()) {
     case KindInteger:
-      condition = compareValues<C>(integerOf(values, ops[0]), values.IntegerValue(ops[1]));
+      condition = compareValues<C>(integerOf(values, ops[0]), integerOf(values, ops[1]));
       break;
     case KindString: {
       const int diff = std::strcmp(values.StringOf(ops[0]), values.StringOf(ops[1]));
@@ -155,7 +167,7 @@ void integerArithmetic(RunContext& ctx, Operand* ops, int count) {
   ValueStore& values = ctx.values;
   const double x = floatOf(values, ops[1]);
   const double y = floatOf(values, ops[3]);
-  integerTarget(values, ops[0]) = toInteger(apply(operatorOf(ops), x, y, mathDefaultOn(ctx)));
+  integerTarget(values, ops[0]) = truncated(apply(operatorOf(ops), x, y, mathDefaultOn(ctx)));
 }
 
 void integerBitAnd(RunContext& ctx, Operand* ops, int count) {
@@ -292,6 +304,122 @@ void arrayScalarArithmetic(RunContext& ctx, Operand* ops, int count) {
   t.xDistance = xDistance;
 }
 
+// --- forms chosen at run start for direct operands ----------------------------
+
+namespace {
+
+template <char Op>
+inline double combine(double x, double y) {
+  if constexpr (Op == '+') return x + y;
+  if constexpr (Op == '-') return x - y;
+  return x * y;
+}
+
+// target, x, y direct floats (their records), no division.
+template <char Op>
+void floatDirect(RunContext&, Operand* ops, int) {
+  const auto* x = static_cast<const ValueArray*>(ops[1].target);
+  const auto* y = static_cast<const ValueArray*>(ops[3].target);
+  auto* t = static_cast<ValueArray*>(ops[0].target);
+  t->data[0] = combine<Op>(x->data[0], y->data[0]);
+  t->xDistance = x->xDistance;
+}
+
+// Direct integer target; direct integer or float sources; no division.
+template <char Op>
+void integerDirect(RunContext& ctx, Operand* ops, int) {
+  ValueStore& values = ctx.values;
+  *static_cast<int32_t*>(ops[0].target) = truncated(combine<Op>(floatOf(values, ops[1]), floatOf(values, ops[3])));
+}
+
+// A direct operand known to be an integer (true) or a float (false).
+template <bool kInteger>
+inline int32_t directInteger(const Operand& op) {
+  if constexpr (kInteger) return *static_cast<const int32_t*>(op.target);
+  return truncated(static_cast<const ValueArray*>(op.target)->data[0]);
+}
+
+// for-step of a direct integer variable with direct end and step of the
+// given kinds.
+template <bool kEndInteger, bool kStepInteger>
+void forStepIntegerDirect(RunContext& ctx, Operand* ops, int) {
+  int32_t& v = *static_cast<int32_t*>(ops[0].target);
+  const int32_t step = directInteger<kStepInteger>(ops[3]);
+  v = static_cast<int32_t>(static_cast<uint32_t>(v) + static_cast<uint32_t>(step));
+  const int32_t end = directInteger<kEndInteger>(ops[2]);
+  if (step > 0 ? v <= end : v >= end) jumpTo(ctx, ops[4].word);
+}
+
+// for-step of a direct float variable with direct end and step.
+void forStepFloatDirect(RunContext& ctx, Operand* ops, int) {
+  ValueStore& values = ctx.values;
+  double& v = static_cast<ValueArray*>(ops[0].target)->data[0];
+  const double step = floatOf(values, ops[3]);
+  v += step;
+  const double end = floatOf(values, ops[2]);
+  if (step > 0 ? v <= end : v >= end) jumpTo(ctx, ops[4].word);
+}
+
+// `a &= v` with a direct array target and a direct float source: the append
+// of the general assignment, with the array's room doubled when it is full
+// so that a long series of appends copies each value only a few times.
+void appendFloatDirect(RunContext& ctx, Operand* ops, int) {
+  auto* dst = static_cast<ValueArray*>(ops[0].target);
+  const auto* src = static_cast<const ValueArray*>(ops[1].target);
+  const int32_t n = src->length > 0 ? src->length : 0;
+  if (static_cast<int64_t>(dst->capacity) - dst->length < n) {
+    const int64_t need = static_cast<int64_t>(dst->length) + n;
+    const int64_t doubled = static_cast<int64_t>(dst->capacity) * 2;
+    ctx.values.Grow(*dst, need > doubled ? need : doubled);
+  }
+  if (n == 1)
+    dst->data[dst->length] = src->data[0];
+  else if (n > 0)
+    std::memmove(dst->data + dst->length, src->data, static_cast<size_t>(n) * 8);
+  dst->length += n;
+  dst->xDistance = src->xDistance;
+  dst->xOffset = src->xOffset;
+  dst->kind = src->kind;
+}
+
+}  // namespace
+
+RunRoutine specialisedRoutine(RunRoutine routine, const Operand* ops, int count) {
+  auto directF = [](const Operand& op) { return directFloat(op); };
+  auto directI = [](const Operand& op) { return (op.word & kDirectMask) == KindInteger && op.target != nullptr; };
+  auto directNumber = [&](const Operand& op) { return directF(op) || directI(op); };
+  if (count == 4 && routine == floatArithmetic && directF(ops[0]) && directF(ops[1]) && directF(ops[3])) {
+    switch (operatorOf(ops)) {
+      case '+': return floatDirect<'+'>;
+      case '-': return floatDirect<'-'>;
+      case '*': return floatDirect<'*'>;
+      default: return routine;
+    }
+  }
+  if (count == 4 && routine == integerArithmetic && directI(ops[0]) && directNumber(ops[1]) &&
+      directNumber(ops[3])) {
+    switch (operatorOf(ops)) {
+      case '+': return integerDirect<'+'>;
+      case '-': return integerDirect<'-'>;
+      case '*': return integerDirect<'*'>;
+      default: return routine;
+    }
+  }
+  if (count == 2 && routine == assignArray && ops[0].append() && ops[0].kind() == KindArray &&
+      !ops[0].indirect() && ops[0].target != nullptr && directF(ops[1]))
+    return appendFloatDirect;
+  if (count == 5 && routine == forStep && directNumber(ops[2]) && directNumber(ops[3])) {
+    if (directI(ops[0])) {
+      const bool endInteger = directI(ops[2]);
+      const bool stepInteger = directI(ops[3]);
+      if (endInteger) return stepInteger ? forStepIntegerDirect<true, true> : forStepIntegerDirect<true, false>;
+      return stepInteger ? forStepIntegerDirect<false, true> : forStepIntegerDirect<false, false>;
+    }
+    if (directF(ops[0])) return forStepFloatDirect;
+  }
+  return routine;
+}
+
 // --- comparisons ----------------------------------------------------------------------
 
 void compareEqual(RunContext& ctx, Operand* ops, int count) { compare<Cmp::Eq>(ctx, ops, count); }
@@ -304,13 +432,13 @@ void compareGreater(RunContext& ctx, Operand* ops, int count) { compare<Cmp::Gt>
 void compareAnd(RunContext& ctx, Operand* ops, int count) {
   if (count < 3) return;
   ValueStore& values = ctx.values;
-  branch(ctx, (values.IntegerValue(ops[0]) & values.IntegerValue(ops[1])) != 0, ops[2].word);
+  branch(ctx, (integerOf(values, ops[0]) & integerOf(values, ops[1])) != 0, ops[2].word);
 }
 
 void compareNand(RunContext& ctx, Operand* ops, int count) {
   if (count < 3) return;
   ValueStore& values = ctx.values;
-  branch(ctx, (values.IntegerValue(ops[0]) & values.IntegerValue(ops[1])) == 0, ops[2].word);
+  branch(ctx, (integerOf(values, ops[0]) & integerOf(values, ops[1])) == 0, ops[2].word);
 }
 
 // --- control flow ---------------------------------------------------------------------
@@ -324,7 +452,7 @@ void forInit(RunContext& ctx, Operand* ops, int count) {
   if (count < 4) return;
   ValueStore& values = ctx.values;
   if (ops[0].kind() == KindInteger)
-    integerTarget(values, ops[0]) = values.IntegerValue(ops[1]);
+    integerTarget(values, ops[0]) = integerOf(values, ops[1]);
   else
     recordOf(values, ops[0]).data[0] = floatOf(values, ops[1]);
 }
@@ -335,10 +463,10 @@ void forStep(RunContext& ctx, Operand* ops, int count) {
   bool again;
   if (ops[0].kind() == KindInteger) {
     int32_t& v = integerTarget(values, ops[0]);
-    const int32_t step = values.IntegerValue(ops[3]);
+    const int32_t step = integerOf(values, ops[3]);
     // Wraps like the 32-bit integer it is instead of overflowing.
     v = static_cast<int32_t>(static_cast<uint32_t>(v) + static_cast<uint32_t>(step));
-    const int32_t end = values.IntegerValue(ops[2]);
+    const int32_t end = integerOf(values, ops[2]);
     again = step > 0 ? v <= end : v >= end;
   } else {
     double& v = recordOf(values, ops[0]).data[0];

@@ -64,4 +64,10 @@ void callLabel(RunContext& ctx, Operand* ops, int count);
 void returnFromCall(RunContext& ctx, Operand* ops, int count);
 void restartRun(RunContext& ctx, Operand* ops, int count);
 
+// The run's code may use a specialised form of a routine whose operands are
+// all direct (no indirect slot): the same effect without the general checks.
+// Returns `routine` itself when there is none. Direct integer operands must
+// carry the address of their slot in `target` (see RunCode).
+RunRoutine specialisedRoutine(RunRoutine routine, const Operand* ops, int count);
+
 }  // namespace morvel::lang

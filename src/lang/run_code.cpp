@@ -1,0 +1,52 @@
+#include "lang/run_code.h"
+
+#include <new>
+
+#include "lang/statements.h"
+#include "lang/value_store.h"
+
+namespace morvel::lang {
+
+void RunCode::clear() {
+  instructions_.reset();
+  operands_.reset();
+  for (auto& c : code_) c = nullptr;
+}
+
+bool RunCode::build(const CompiledProgram& program, ValueStore& values) {
+  clear();
+  const int processes = program.processCount();
+  int total = 0;
+  for (int p = 0; p < processes; ++p) total += program.process(p).statements + 1;
+  const int usedOperands = program.usedOperands();
+  instructions_.reset(new (std::nothrow) Instruction[static_cast<size_t>(total)]);
+  operands_.reset(new (std::nothrow) Operand[static_cast<size_t>(usedOperands > 0 ? usedOperands : 1)]);
+  if (!instructions_ || !operands_) {
+    clear();
+    return false;
+  }
+
+  const Operand* pool = program.operandPool();
+  for (int k = 0; k < usedOperands; ++k) {
+    Operand op = pool[k];
+    if (op.kind() == KindInteger && !op.indirect() && op.slot() < kIntegerSlots)
+      op.target = &values.integerSlot(op.slot());
+    operands_[k] = op;
+  }
+
+  Instruction* out = instructions_.get();
+  for (int p = 0; p < processes; ++p) {
+    code_[p] = out;
+    const Instruction* in = program.code(p);
+    const int n = program.process(p).statements;
+    for (int k = 0; k <= n; ++k, ++out) {
+      Instruction ins = in[k];
+      if (ins.operands != nullptr) ins.operands = operands_.get() + (ins.operands - pool);
+      if (ins.routine != nullptr) ins.routine = specialisedRoutine(ins.routine, ins.operands, ins.count);
+      *out = ins;
+    }
+  }
+  return true;
+}
+
+}  // namespace morvel::lang
