@@ -83,6 +83,8 @@ const DumpCase kDumpCases[] = {
      "i1 = 1\n", 0},
     {"onkey with a process out of range is error 6", {"*Start\nonkey F2,\"x\",5\n", "*End\n"}, "", "", kErrProcessNumber},
     {"onkey with a key beyond F8 arms nothing", {"*Start\nonkey F9,\"x\",1\ni1 = 1\n", "*End\n"}, "i1", "i1 = 1\n", 0},
+    {"onmouse with a process out of range is error 6", {"*Start\nonmouse w3,4\n", "*End\n"}, "", "",
+     kErrProcessNumber},
     {"onmouse with an unbound window is error 89", {"*Start\nonmouse w12,1\n", "*End\n"}, "", "", kErrWindowNumber},
     {"restart runs the start process again; other processes keep their state",
      {"*Start\ni1 = i1 + 1\n", "*Prozess1\ni2 = i2 + 1\nif i1 >= 3\nexit()\nendif\nrestart\n", "*End\n"}, "i1,i2",

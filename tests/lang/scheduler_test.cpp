@@ -157,6 +157,31 @@ TEST_F(Scheduler, SignalsAreRecorded) {
   EXPECT_EQ(interp_->process(2).signals, 0x00);
 }
 
+// The rows ifsignal, ifnotsignal and ifwait, which no statement reaches (a
+// line beginning with `if` is an if statement), called directly.
+TEST_F(Scheduler, SignalRowsCalledDirectly) {
+  begin({"*Start\nsignalon(1, 2)\n", "*P1\ni1 = 1\ni2 = 2\ni3 = 3\n", "*End\n"});
+  values_->integerSlot(50) = 1;  // process
+  values_->integerSlot(51) = 2;  // signal
+  values_->integerSlot(52) = 2;  // statement
+  Operand ops[3];
+  for (int k = 0; k < 3; ++k) ops[k].word = Operand::makeWord(KindInteger, 50 + k);
+  ASSERT_EQ(cycles(1), 0);  // process 1 is current
+  EXPECT_EQ(interp_->process(1).pc, 1);
+  findBuiltin("ifsignal")->run(interp_->context(), ops, 3);
+  EXPECT_EQ(interp_->process(1).pc, 2);
+  interp_->process(1).pc = 1;
+  findBuiltin("ifnotsignal")->run(interp_->context(), ops, 3);
+  EXPECT_EQ(interp_->process(1).pc, 1);
+  values_->integerSlot(52) = 99;  // beyond the code: ignored
+  findBuiltin("ifsignal")->run(interp_->context(), ops, 3);
+  EXPECT_EQ(interp_->process(1).pc, 1);
+  findBuiltin("ifwait")->run(interp_->context(), ops, 1);
+  EXPECT_EQ(interp_->process(1).state, kStateWaitBit);
+  ASSERT_EQ(cycles(3), 0);
+  EXPECT_EQ(i(2), 0);  // held
+}
+
 TEST_F(Scheduler, YieldsRarelyWhileProcessesRunAndEveryCycleWhenIdle) {
   begin({"*Start\n", "*P1\ni1 = i1 + 1\ngoto :a\n:a\n", "*End\n"});
   ASSERT_EQ(cycles(640), 0);
