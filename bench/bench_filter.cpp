@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "builtins/filter.h"
 #include "lang/builtin_state.h"
 #include "lang/compiler.h"
 #include "lang/value_store.h"
@@ -62,15 +63,22 @@ void runFilter(benchmark::State& state, const char* setfilter) {
     benchmark::ClobberMemory();
   }
   state.SetItemsProcessed(state.iterations() * kSamples);
+  state.SetLabel(morvel::builtins::filters::kernelName());
 }
 
 void BM_FilterLow8(benchmark::State& state) { runFilter(state, "setfilter(0, 0, 16, 500)"); }
 void BM_FilterHigh8(benchmark::State& state) { runFilter(state, "setfilter(0, 1, 16, 500)"); }
 void BM_FilterBand8(benchmark::State& state) { runFilter(state, "setfilter(0, 2, 16, 300, 900)"); }
+void BM_FilterLow8Scalar(benchmark::State& state) {
+  morvel::builtins::filters::forceScalarKernel(true);
+  runFilter(state, "setfilter(0, 0, 16, 500)");
+  morvel::builtins::filters::forceScalarKernel(false);
+}
 
 BENCHMARK(BM_FilterLow8)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 BENCHMARK(BM_FilterHigh8)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 BENCHMARK(BM_FilterBand8)->Unit(benchmark::kMillisecond)->MinTime(0.5);
+BENCHMARK(BM_FilterLow8Scalar)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 
 }  // namespace
 
