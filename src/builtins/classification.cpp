@@ -283,7 +283,7 @@ void runTrigger(RunContext& ctx, Operand* ops, int count) {
   if (kind != KindArray) return;
   int32_t points = 0;
   for (int32_t k = 1; k < n; ++k)
-    if (!(src.data[k] <= level) && src.data[k - 1] <= level) ++points;
+    points += static_cast<int32_t>(!(src.data[k] <= level) & (src.data[k - 1] <= level));
   ValueArray& dst = values.ArrayOf(ops[0]);
   values.Grow(dst, points);
   // The j-th point lies at an index above j, so writing the indices over

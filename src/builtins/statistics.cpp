@@ -32,13 +32,13 @@ inline bool beats(double a, double b) {
   return kMax ? a > b : a < b;
 }
 
-// The extreme value of x[0..n), n >= 1 and x[0] a number. NaN samples never
-// win a comparison, so every lane holds a number throughout.
+// The extreme of `start` (a number) and x[0..n). NaN samples never win a
+// comparison, so every lane holds a number throughout.
 template <bool kMax>
-double extremeOf(const double* x, int64_t n) {
+double extremeOf(const double* x, int64_t n, double start) {
   constexpr int kLanes = 8;
   double acc[kLanes];
-  for (double& a : acc) a = x[0];
+  for (double& a : acc) a = start;
   int64_t i = 0;
   for (; i + kLanes <= n; i += kLanes) {
     for (int j = 0; j < kLanes; ++j) {
@@ -83,22 +83,34 @@ int64_t firstEqual(const double* x, int64_t from, int64_t n, double value) {
   return -1;  // not reached for a value taken from the samples
 }
 
+// The scan in index order keeps the first sample of the extreme value. The
+// extreme is searched block by block; the first block that holds it is the
+// one whose extreme last beat the running one, and only that block is
+// searched for the sample.
 template <bool kMax>
 int64_t extremeIndex(const double* x, int64_t n) {
+  constexpr int64_t kSearchBlock = 4096;
   const int64_t f = firstNumber(x, n);
   if (f == n) return -1;
-  const double m = extremeOf<kMax>(x + f, n - f);
-  return firstEqual(x, f, n, m);
+  double m = x[f];
+  int64_t from = f, to = f + 1;
+  for (int64_t b = f + 1; b < n; b += kSearchBlock) {
+    const int64_t e = n - b < kSearchBlock ? n : b + kSearchBlock;
+    const double bm = extremeOf<kMax>(x + b, e - b, m);
+    if (beats<kMax>(bm, m)) {
+      m = bm;
+      from = b;
+      to = e;
+    }
+  }
+  return firstEqual(x, from, to, m);
 }
 
 template <bool kMax>
 double extremeValue(const double* x, int64_t n) {
-  const int64_t f = firstNumber(x, n);
-  if (f == n) return kMax ? kMaxStart : kMinStart;
-  const double m = extremeOf<kMax>(x + f, n - f);
-  // Only zero has two samples that compare equal: the scan keeps the first.
-  if (m == 0.0) return x[firstEqual(x, f, n, m)];
-  return m;
+  const int64_t k = extremeIndex<kMax>(x, n);
+  if (k < 0) return kMax ? kMaxStart : kMinStart;
+  return x[k];
 }
 
 }  // namespace

@@ -92,6 +92,32 @@ TEST_F(StatisticsTest, LongArraysFindTheExtremesInEveryLane) {
   }
 }
 
+TEST_F(StatisticsTest, LongArraysTakeTheFirstOfEqualExtremes) {
+  // Several search blocks; the extreme occurs twice, the first time at `at`.
+  const int n = 20000;
+  for (int at : {1, 4095, 4096, 4097, 8200, 12289, 19998}) {
+    std::vector<double> x(n);
+    for (int k = 0; k < n; ++k) x[k] = std::sin(k * 0.7);
+    x[0] = kNaN;
+    x[at] = 3.0;
+    x[19999] = 3.0;
+    if (at > 2) x[at / 2] = 2.0;
+    double smallest = 1e300;
+    for (int k = 1; k < n; ++k) smallest = std::fmin(smallest, x[k]);
+    beforeRun_ = [&] { setSamples(1, x); };
+    ASSERT_EQ(run("maxiy(a1, i1, v1)\nv2 = max(a1)\nv3 = amp(a1)"), 0);
+    EXPECT_EQ(i(1), at);
+    EXPECT_EQ(v(1), 3.0);
+    EXPECT_EQ(v(2), 3.0);
+    EXPECT_EQ(v(3), 3.0 - smallest);
+    for (double& v : x) v = -v;
+    ASSERT_EQ(run("miniy(a1, i1, v1)\nv2 = min(a1)\nv3 = amp(a1)"), 0);
+    EXPECT_EQ(i(1), at);
+    EXPECT_EQ(v(2), -3.0);
+    EXPECT_EQ(v(3), 3.0 - smallest);
+  }
+}
+
 TEST_F(StatisticsTest, AggregateResultCoversTheSourceDuration) {
   beforeRun_ = [&] {
     setSamples(1, {1, 2, 3, 4, 5, 6, 7, 8});
