@@ -189,16 +189,24 @@ void Interpreter::breakIntoDebugger() {
   exitRequest_.store(kExitDebugBreak, std::memory_order_relaxed);
 }
 
+// Both run on the window thread while the stepping loop is paused; the lock
+// orders the change before the next step command.
 void Interpreter::setDebugProcess(int process) {
   if (process < 0 || process > endIndex_ || !program_) return;
-  currentProcess_.store(process, std::memory_order_relaxed);
+  {
+    std::lock_guard<std::mutex> lock(stepMutex_);
+    currentProcess_.store(process, std::memory_order_relaxed);
+  }
   if (ports_.frame) ports_.frame->showLine(process, nextLine(process));
 }
 
 void Interpreter::setDebugStatement(int statement) {
   const int p = currentProcess_.load(std::memory_order_relaxed);
   if (!program_ || statement < 0 || statement > statementCount(p)) return;
-  procs_[p].pc = statement;
+  {
+    std::lock_guard<std::mutex> lock(stepMutex_);
+    procs_[p].pc = statement;
+  }
   if (ports_.frame) ports_.frame->showLine(p, nextLine(p));
 }
 
@@ -366,11 +374,13 @@ Interpreter::StepResult Interpreter::stepLoop() {
     }
     const int shown = currentProcess_.load(std::memory_order_relaxed);
     const int line = nextLine(shown);
-    if (ports_.frame) ports_.frame->showLine(shown, line);
+    // Paused before ShowLine goes out, so that a step command sent in answer
+    // to it is not overwritten.
     if (!(command == kStepToLine && line != stepTargetLine_.load(std::memory_order_relaxed))) {
       int expected = command;
       stepCommand_.compare_exchange_strong(expected, kStepPause);
     }
+    if (ports_.frame) ports_.frame->showLine(shown, line);
     if (ports_.frame) {
       ports_.frame->refreshDebug();
       ports_.frame->refreshProcessWatch();

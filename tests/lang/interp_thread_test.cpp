@@ -67,6 +67,28 @@ TEST_F(InterpThread, SingleStepRunToLineAndContinue) {
   EXPECT_EQ(interp_->debugMode(), 2);
 }
 
+TEST_F(InterpThread, PausedDebuggerMovesToAnotherStatementOrProcess) {
+  start({"*Start\ni1 = 1\ni2 = 2\ni3 = 3\n", "*P1\ni7 = 7\n", "*End\n"}, true);
+  ASSERT_TRUE(ports_.waitFor([&] { return ports_.shownLines.size() == 1; }));
+  interp_->setDebugStatement(2);  // skip i1 and i2
+  ASSERT_EQ(shown(), 2u);
+  EXPECT_EQ(ports_.shownLines[1], std::make_pair(0, 3));
+  interp_->debugCommand(kStepOne);
+  ASSERT_TRUE(ports_.waitFor([&] { return ports_.shownLines.size() == 3; }));
+  interp_->setDebugProcess(1);
+  interp_->debugCommand(kStepOne);
+  ASSERT_TRUE(ports_.waitFor([&] { return ports_.shownLines.size() == 5; }));
+  EXPECT_EQ(ports_.shownLines[3], std::make_pair(1, 1));
+  // A cyclic process at its end starts again with its first statement.
+  interp_->debugCommand(kStepOne);
+  ASSERT_TRUE(ports_.waitFor([&] { return ports_.shownLines.size() == 6; }));
+  EXPECT_EQ(interp_->process(1).pc, 1);
+  ports_.dumpItems = {"i1", "i3", "i7"};
+  interp_->requestStop();
+  ASSERT_TRUE(waitEnded());
+  EXPECT_EQ(ports_.dumped, "i1 = 0\ni3 = 3\ni7 = 7\n");
+}
+
 TEST_F(InterpThread, DebugBuiltinBreaksInOnlyWithoutADebugger) {
   ports_.continueOnBreak = true;
   ports_.dumpItems = {"i2"};
