@@ -1,4 +1,5 @@
 // Statistics and classification rows, run statement by statement.
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -15,6 +16,17 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
 using StatisticsTest = BuiltinTest;
+
+// Test name from a statement: its builtin's name and the case number.
+std::string caseName(const std::string& statement, size_t index) {
+  const size_t eq = statement.find('=');
+  size_t from = eq == std::string::npos ? 0 : eq + 1;
+  while (from < statement.size() && statement[from] == ' ') ++from;
+  std::string name;
+  for (size_t k = from; k < statement.size() && std::isalpha(static_cast<unsigned char>(statement[k])); ++k)
+    name += statement[k];
+  return name + "_" + std::to_string(index);
+}
 
 // --- aggregates -----------------------------------------------------------------
 
@@ -71,7 +83,8 @@ INSTANTIATE_TEST_SUITE_P(
         AggregateCase{"v1 = min(a1)", {1, 0.0, -0.0, 5, -0.0, 2, 3, 4, 6, 7}, 0.0},
         AggregateCase{"v1 = amp(a1)", {3, -1, 7, 2, kNaN, 0, 1, 1, 1, 1, 1, 1}, 8},
         AggregateCase{"v1 = amp(a1)", {}, -2e37},
-        AggregateCase{"v1 = amp(a1)", {kNaN}, -2e37}));
+        AggregateCase{"v1 = amp(a1)", {kNaN}, -2e37}),
+    [](const auto& info) { return caseName(info.param.statement, info.index); });
 
 TEST_F(StatisticsTest, LongArraysFindTheExtremesInEveryLane) {
   // 37 samples: the extreme in each position of an eight-lane block and in
@@ -166,7 +179,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ErrorCase{"v1 = zmoment(a1, 2)", {1}, 8}, ErrorCase{"v1 = stddev(a1)", {}, 8},
                       // gmean has no check routine: a missing source or a
                       // result it cannot write are run-time errors.
-                      ErrorCase{"gmean(a1)", {1}, 160}, ErrorCase{"s1 = gmean(a1)", {1}, 160}));
+                      ErrorCase{"gmean(a1)", {1}, 160}, ErrorCase{"s1 = gmean(a1)", {1}, 160}),
+    [](const auto& info) { return caseName(info.param.statement, info.index); });
 
 TEST_F(StatisticsTest, CheckRoutinesTestTheKinds) {
   const struct {
@@ -295,7 +309,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Within the reset width nothing is counted twice.
         LevelcrCase{"Hysteresis", {0, 8, 7.8, 8, 7.8, 8}, "0, 9, 10, 0.5, 0", {0, 0, 0, 0, 0, 1, 1, 1, 0, 0}},
         LevelcrCase{"Twice", {0, 8, 6, 8}, "0, 9, 10, 0.5, 0", {0, 0, 0, 0, 0, 1, 1, 2, 0, 0}},
-        LevelcrCase{"TwoClasses", {-1, 2, -1, 2}, "0, 1, 2, 0.5, 0", {1, 2}}));
+        LevelcrCase{"TwoClasses", {-1, 2, -1, 2}, "0, 1, 2, 0.5, 0", {1, 2}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StatisticsTest, LevelcrAxisAndErrors) {
   beforeRun_ = [&] { setSamples(1, {0, 9, 0}); };
