@@ -2,14 +2,14 @@
 // and the positions of the extremes (maxxy, minxy, maxiy, miniy).
 //
 // The sums keep the order of a plain loop over the samples: each sample is
-// added to the running sum in turn. Work that does not change that order
-// (quotients, magnitudes, logarithms) is done a block at a time ahead of the
-// sum so the compiler can vectorise it; the extremes, whose result does not
-// depend on the order, are searched in several lanes at once.
+// added to the running sum in turn. Quotients are computed a block at a time
+// ahead of the sum so the compiler can vectorise them; powers and logarithms
+// come from the C library, sample by sample, so a result is the same on
+// every processor. The extremes, whose result does not depend on the order,
+// are searched in several lanes at once.
 #include <cmath>
 #include <cstdint>
 
-#include "builtins/math_vector.h"
 #include "builtins/operands.h"
 #include "builtins/statistics.h"
 
@@ -160,14 +160,8 @@ double sumOfDeviationPowers(const double* x, int64_t n, double m, double k) {
 }
 
 double sumOfLog10Magnitudes(const double* x, int64_t n) {
-  double b[kBlock];
   double s = 0.0;
-  for (int64_t i = 0; i < n; i += kBlock) {
-    const int64_t m = n - i < kBlock ? n - i : kBlock;
-    for (int64_t j = 0; j < m; ++j) b[j] = std::fabs(x[i + j]);
-    vec::apply(vec::Unary::Log10, b, b, m);
-    for (int64_t j = 0; j < m; ++j) s += b[j];
-  }
+  for (int64_t i = 0; i < n; ++i) s += std::log10(std::fabs(x[i]));
   return s;
 }
 

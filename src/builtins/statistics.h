@@ -40,8 +40,7 @@ double sumOfSquaredDeviations(const double* x, int64_t n, double m);
 // Σ pow(x, k) and Σ pow(x − m, k), in index order, by the C library's pow.
 double sumOfPowers(const double* x, int64_t n, double k);
 double sumOfDeviationPowers(const double* x, int64_t n, double m, double k);
-// Σ log10 |x|, in index order; the logarithms come from the elementwise
-// kernel that `log` uses.
+// Σ log10 |x|, in index order, by the C library's log10.
 double sumOfLog10Magnitudes(const double* x, int64_t n);
 
 // Index of the sample a scan in index order ends on when it starts from the
