@@ -69,15 +69,21 @@ void runFilter(benchmark::State& state, const char* setfilter) {
 void BM_FilterLow8(benchmark::State& state) { runFilter(state, "setfilter(0, 0, 16, 500)"); }
 void BM_FilterHigh8(benchmark::State& state) { runFilter(state, "setfilter(0, 1, 16, 500)"); }
 void BM_FilterBand8(benchmark::State& state) { runFilter(state, "setfilter(0, 2, 16, 300, 900)"); }
-void BM_FilterLow8Scalar(benchmark::State& state) {
-  morvel::builtins::filters::forceScalarKernel(true);
+void BM_FilterLow8Avx2(benchmark::State& state) {
+  morvel::builtins::filters::limitKernel(1);
   runFilter(state, "setfilter(0, 0, 16, 500)");
-  morvel::builtins::filters::forceScalarKernel(false);
+  morvel::builtins::filters::limitKernel(0);
+}
+void BM_FilterLow8Scalar(benchmark::State& state) {
+  morvel::builtins::filters::limitKernel(2);
+  runFilter(state, "setfilter(0, 0, 16, 500)");
+  morvel::builtins::filters::limitKernel(0);
 }
 
 BENCHMARK(BM_FilterLow8)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 BENCHMARK(BM_FilterHigh8)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 BENCHMARK(BM_FilterBand8)->Unit(benchmark::kMillisecond)->MinTime(0.5);
+BENCHMARK(BM_FilterLow8Avx2)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 BENCHMARK(BM_FilterLow8Scalar)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 
 }  // namespace

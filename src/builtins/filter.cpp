@@ -232,12 +232,131 @@ __attribute__((target("avx512f"))) void wavefront512(FilterRecord& r, const doub
 }
 
 bool haveAvx512() { return __builtin_cpu_supports("avx512f"); }
+typedef double v4d __attribute__((vector_size(32)));
+typedef long long v4l __attribute__((vector_size(32)));
+
+// The same wavefront on 256-bit vectors: sections 0..3 in the low half,
+// 4..7 in the high half (used when N > 4); lane 0 of the high half takes
+// lane 3 of the low half.
+struct Half {
+  v4d c0 = {}, c1 = {}, c2 = {}, c3 = {}, c4 = {};
+  v4d x1 = {}, x2 = {}, x3 = {}, x4 = {}, y1 = {}, y2 = {}, y3 = {}, y4 = {};
+  v4d prev1 = {}, prev2 = {};
+};
+
+__attribute__((target("avx2"))) inline v4d halfStep(Half& h, v4d x, int type, bool all, v4l active) {
+  const v4d two = {2.0, 2.0, 2.0, 2.0};
+  v4d y;
+  if (type == 2) {
+    y = h.c0 * (x - two * h.x2 + h.x4) - h.c1 * h.y1 - h.c2 * h.y2 - h.c3 * h.y3 - h.c4 * h.y4;
+  } else if (type == 1) {
+    y = h.c0 * (x - two * h.x1 + h.x2) - h.c1 * h.y1 - h.c2 * h.y2;
+  } else {
+    y = h.c0 * (x + two * h.x1 + h.x2) - h.c1 * h.y1 - h.c2 * h.y2;
+  }
+  if (all) {
+    h.x4 = h.x3;
+    h.x3 = h.x2;
+    h.x2 = h.x1;
+    h.x1 = x;
+    h.y4 = h.y3;
+    h.y3 = h.y2;
+    h.y2 = h.y1;
+    h.y1 = y;
+  } else {
+    h.x4 = active ? h.x3 : h.x4;
+    h.x3 = active ? h.x2 : h.x3;
+    h.x2 = active ? h.x1 : h.x2;
+    h.x1 = active ? x : h.x1;
+    h.y4 = active ? h.y3 : h.y4;
+    h.y3 = active ? h.y2 : h.y3;
+    h.y2 = active ? h.y1 : h.y2;
+    h.y1 = active ? y : h.y1;
+  }
+  return y;
+}
+
+template <bool TwoHalves>
+__attribute__((target("avx2"))) void wavefront256(FilterRecord& r, const double* in, double* out, int64_t n) {
+  const int N = r.sections;
+  const int type = r.type;
+  Half lo, hi;
+  for (int k = 0; k < N; ++k) {
+    Half& h = k < 4 ? lo : hi;
+    const int j = k & 3;
+    h.c0[j] = r.coeff[k][0];
+    h.c1[j] = r.coeff[k][1];
+    h.c2[j] = r.coeff[k][2];
+    h.c3[j] = r.coeff[k][3];
+    h.c4[j] = r.coeff[k][4];
+    h.x1[j] = r.line[k][0];
+    h.x2[j] = r.line[k][1];
+    h.x3[j] = r.line[k][2];
+    h.x4[j] = r.line[k][3];
+    h.y1[j] = r.line[k + 1][0];
+    h.y2[j] = r.line[k + 1][1];
+    h.y3[j] = r.line[k + 1][2];
+    h.y4[j] = r.line[k + 1][3];
+  }
+  const v4l lanesLo = {0, 1, 2, 3}, lanesHi = {4, 5, 6, 7};
+  const v4l shiftIn = {4, 0, 1, 2};     // lane 0 from the second operand's lane 0
+  const v4l shiftCarry = {7, 0, 1, 2};  // lane 0 from the second operand's lane 3
+  const int64_t lag = 2 * static_cast<int64_t>(N - 1);
+  const int64_t total = n + lag;
+  double lastLanes[8];
+  for (int64_t t = 0; t < total; ++t) {
+    const double sample = t < n ? in[t] : 0.0;
+    const v4d fresh = {sample, sample, sample, sample};
+    const v4d xLo = __builtin_shuffle(lo.prev2, fresh, shiftIn);
+    const bool all = t >= lag && t < n;
+    const v4l mLo = t - 2 * lanesLo;
+    const v4l activeLo = (mLo >= 0) & (mLo < n) & (lanesLo < N);
+    v4d yHi = {};
+    if constexpr (TwoHalves) {
+      const v4d xHi = __builtin_shuffle(hi.prev2, lo.prev2, shiftCarry);
+      const v4l mHi = t - 2 * lanesHi;
+      const v4l activeHi = (mHi >= 0) & (mHi < n) & (lanesHi < N);
+      yHi = halfStep(hi, xHi, type, all, activeHi);
+      hi.prev2 = hi.prev1;
+      hi.prev1 = yHi;
+    }
+    const v4d yLo = halfStep(lo, xLo, type, all, activeLo);
+    lo.prev2 = lo.prev1;
+    lo.prev1 = yLo;
+    if (t >= lag) {
+      __builtin_memcpy(lastLanes, &yLo, sizeof yLo);
+      __builtin_memcpy(lastLanes + 4, &yHi, sizeof yHi);
+      out[t - lag] = lastLanes[N - 1];
+    }
+  }
+  for (int k = 0; k < N; ++k) {
+    const Half& h = k < 4 ? lo : hi;
+    const int j = k & 3;
+    r.line[k][0] = h.x1[j];
+    r.line[k][1] = h.x2[j];
+    r.line[k][2] = h.x3[j];
+    r.line[k][3] = h.x4[j];
+  }
+  const Half& last = N - 1 < 4 ? lo : hi;
+  const int j = (N - 1) & 3;
+  r.line[N][0] = last.y1[j];
+  r.line[N][1] = last.y2[j];
+  r.line[N][2] = last.y3[j];
+  r.line[N][3] = last.y4[j];
+}
+
+bool haveAvx2() { return __builtin_cpu_supports("avx2"); }
+
 #else
 void wavefront512(FilterRecord&, const double*, double*, int64_t) {}
+template <bool TwoHalves>
+void wavefront256(FilterRecord&, const double*, double*, int64_t) {}
 bool haveAvx512() { return false; }
+bool haveAvx2() { return false; }
 #endif
 
-bool gForceScalar = false;
+// 0 fastest available, 1 256-bit vectors at most, 2 scalar.
+int gLimit = 0;
 
 }  // namespace
 
@@ -247,16 +366,27 @@ void process(FilterRecord& r, const double* in, double* out, int64_t n) {
     if (in != out && n > 0) std::memmove(out, in, static_cast<size_t>(n) * sizeof(double));
     return;
   }
-  if (!gForceScalar && haveAvx512()) {
+  if (gLimit == 0 && haveAvx512()) {
     wavefront512(r, in, out, n);
+    return;
+  }
+  if (gLimit <= 1 && haveAvx2()) {
+    if (sections > 4)
+      wavefront256<true>(r, in, out, n);
+    else
+      wavefront256<false>(r, in, out, n);
     return;
   }
   const Kernel* table = r.type == 0 ? kLow : r.type == 1 ? kHigh : kBand;
   table[sections](r, in, out, n);
 }
 
-const char* kernelName() { return !gForceScalar && haveAvx512() ? "avx512" : "scalar"; }
-void forceScalarKernel(bool on) { gForceScalar = on; }
+const char* kernelName() {
+  if (gLimit == 0 && haveAvx512()) return "avx512";
+  if (gLimit <= 1 && haveAvx2()) return "avx2";
+  return "scalar";
+}
+void limitKernel(int level) { gLimit = level; }
 
 void processReference(FilterRecord& r, const double* in, double* out, int64_t n) {
   const int sections = r.sections;

@@ -36,10 +36,11 @@ void process(lang::FilterRecord& rec, const double* in, double* out, int64_t n);
 // Slow; the tests compare process() with it.
 void processReference(lang::FilterRecord& rec, const double* in, double* out, int64_t n);
 
-// Name of the section kernel in use ("avx512" or "scalar"); tests and
-// benchmarks may force the scalar one.
+// Name of the section kernel in use ("avx512", "avx2" or "scalar"). Tests
+// and benchmarks may limit the choice: 0 fastest available, 1 256-bit
+// vectors at most, 2 scalar.
 const char* kernelName();
-void forceScalarKernel(bool on);
+void limitKernel(int level);
 
 // Run-end clean-up: frees every filter record.
 void releaseFilters(RunContext& ctx);

@@ -127,9 +127,9 @@ TEST_F(FilterTest, OneBlockEqualsTwoHalvesBitForBit) {
 
 TEST(FilterKernel, FastKernelsAreTheWrittenDifferenceEquations) {
   const auto x = randomSamples(777, 23);
-  for (bool scalar : {false, true})
+  for (int level : {0, 1, 2})
   for (int type = 0; type <= 2; ++type) {
-    filters::forceScalarKernel(scalar);
+    filters::limitKernel(level);
     for (int sections = 0; sections <= lang::FilterRecord::kMaxSections; ++sections) {
       lang::FilterRecord fast;
       fast.sections = sections;
@@ -156,7 +156,7 @@ TEST(FilterKernel, FastKernelsAreTheWrittenDifferenceEquations) {
       EXPECT_EQ(std::memcmp(c.data(), d.data(), 20 * 8), 0) << "short blocks, type " << type << " sections " << sections;
     }
   }
-  filters::forceScalarKernel(false);
+  filters::limitKernel(0);
 }
 
 TEST_F(FilterTest, GainsAtZeroFrequencyAndOrderRounding) {
