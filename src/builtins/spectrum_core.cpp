@@ -267,17 +267,86 @@ __attribute__((target("avx2"))) void stageAvx2(double* re, double* im, int m, in
   }
 }
 
+// Stages l and 2l in one pass over blocks of 4l values (l >= 4): the four
+// values p, p + l, p + 2l, p + 3l go through their two stage-l butterflies
+// and then their two stage-2l butterflies, with the same twiddle factors as
+// stage by stage. c and s are the whole tables.
+__attribute__((target("avx2"))) void stagePairAvx2(double* re, double* im, int m, int l, const double* c,
+                                                    const double* s) {
+  const double* c1 = c + l;
+  const double* s1 = s + l;
+  const double* c2 = c + 2 * l;
+  const double* s2 = s + 2 * l;
+  for (int b = 0; b < m; b += 4 * l) {
+    for (int jj = 0; jj < l; jj += 4) {
+      double* r0 = re + b + jj;
+      double* i0 = im + b + jj;
+      const v4d ar = *reinterpret_cast<const v4d*>(r0);
+      const v4d ai = *reinterpret_cast<const v4d*>(i0);
+      const v4d br = *reinterpret_cast<const v4d*>(r0 + l);
+      const v4d bi = *reinterpret_cast<const v4d*>(i0 + l);
+      const v4d cr = *reinterpret_cast<const v4d*>(r0 + 2 * l);
+      const v4d ci = *reinterpret_cast<const v4d*>(i0 + 2 * l);
+      const v4d dr = *reinterpret_cast<const v4d*>(r0 + 3 * l);
+      const v4d di = *reinterpret_cast<const v4d*>(i0 + 3 * l);
+      const v4d wc = *reinterpret_cast<const v4d*>(c1 + jj);
+      const v4d ws = *reinterpret_cast<const v4d*>(s1 + jj);
+      // Stage l: (a, b) and (c, d) with twiddle jj.
+      v4d t1r = br * wc - bi * ws, t1i = br * ws + bi * wc;
+      v4d t2r = dr * wc - di * ws, t2i = dr * ws + di * wc;
+      if (jj == 0) {
+        t1r[0] = br[0];
+        t1i[0] = bi[0];
+        t2r[0] = dr[0];
+        t2i[0] = di[0];
+      }
+      const v4d a1r = ar + t1r, a1i = ai + t1i, b1r = ar - t1r, b1i = ai - t1i;
+      const v4d c1r = cr + t2r, c1i = ci + t2i, d1r = cr - t2r, d1i = ci - t2i;
+      // Stage 2l: (a, c) with twiddle jj, (b, d) with twiddle jj + l.
+      const v4d uc = *reinterpret_cast<const v4d*>(c2 + jj);
+      const v4d us = *reinterpret_cast<const v4d*>(s2 + jj);
+      const v4d vc = *reinterpret_cast<const v4d*>(c2 + jj + l);
+      const v4d vs = *reinterpret_cast<const v4d*>(s2 + jj + l);
+      v4d t3r = c1r * uc - c1i * us, t3i = c1r * us + c1i * uc;
+      if (jj == 0) {
+        t3r[0] = c1r[0];
+        t3i[0] = c1i[0];
+      }
+      const v4d t4r = d1r * vc - d1i * vs, t4i = d1r * vs + d1i * vc;
+      *reinterpret_cast<v4d*>(r0) = a1r + t3r;
+      *reinterpret_cast<v4d*>(i0) = a1i + t3i;
+      *reinterpret_cast<v4d*>(r0 + 2 * l) = a1r - t3r;
+      *reinterpret_cast<v4d*>(i0 + 2 * l) = a1i - t3i;
+      *reinterpret_cast<v4d*>(r0 + l) = b1r + t4r;
+      *reinterpret_cast<v4d*>(i0 + l) = b1i + t4i;
+      *reinterpret_cast<v4d*>(r0 + 3 * l) = b1r - t4r;
+      *reinterpret_cast<v4d*>(i0 + 3 * l) = b1i - t4i;
+    }
+  }
+}
+
 bool haveAvx2() { return __builtin_cpu_supports("avx2"); }
 #else
 void stageAvx2(double* re, double* im, int m, int l, const double* c, const double* s) {
   stageScalar(re, im, m, l, c, s);
 }
+void stagePairAvx2(double*, double*, int, int, const double*, const double*) {}
 bool haveAvx2() { return false; }
 #endif
 
 bool gForceScalar = false;
 
-StageFn stageFunction() { return !gForceScalar && haveAvx2() ? stageAvx2 : stageScalar; }
+// The butterfly kernels in use: one stage (its twiddles at c + l, s + l),
+// and two stages l and 2l at once (whole tables; null: two single stages).
+struct Kernels {
+  StageFn stage;
+  StageFn pair;
+};
+
+Kernels kernels() {
+  if (!gForceScalar && haveAvx2()) return {stageAvx2, stagePairAvx2};
+  return {stageScalar, nullptr};
+}
 
 // Values per block that finishes all its small stages at once (the block's
 // real and imaginary parts stay in the first-level cache).
@@ -287,15 +356,18 @@ constexpr int kBlock = 1024;
 // kBlock run their stages one after the other; larger ones transform their
 // halves first and then run their last stage (l = m/2). Every butterfly gets
 // the same operands as in the stage-by-stage order.
-void stagesFrom4(double* re, double* im, int m, const double* c, const double* s, StageFn stage) {
+void stagesFrom4(double* re, double* im, int m, const double* c, const double* s, const Kernels& k) {
   if (m <= kBlock) {
-    for (int l = 4; l < m; l <<= 1) stage(re, im, m, l, c + l, s + l);
+    int l = 4;
+    if (k.pair != nullptr)
+      for (; 4 * l <= m; l *= 4) k.pair(re, im, m, l, c, s);
+    for (; l < m; l <<= 1) k.stage(re, im, m, l, c + l, s + l);
     return;
   }
   const int h = m / 2;
-  stagesFrom4(re, im, h, c, s, stage);
-  stagesFrom4(re + h, im + h, h, c, s, stage);
-  stage(re, im, m, h, c + h, s + h);
+  stagesFrom4(re, im, h, c, s, k);
+  stagesFrom4(re + h, im + h, h, c, s, k);
+  k.stage(re, im, m, h, c + h, s + h);
 }
 
 }  // namespace
@@ -369,7 +441,7 @@ Transform spectrumCore(const double* src, bool complexSource, bool conjugate, in
     }
     firstStagesOfFour(re, im, p, r0, i0, r1, i1, r2, i2, r3, i3, c2, s2);
   }
-  stagesFrom4(re, im, n, c, s, stageFunction());
+  stagesFrom4(re, im, n, c, s, kernels());
   return Transform{re, im};
 }
 
