@@ -5,9 +5,9 @@ Usage: bench_array_math_numpy.py [BENCH_ARRAY_MATH] [ROUNDS]
 
 BENCH_ARRAY_MATH is the benchmark program (default build/bench/bench_array_math).
 For each case, round after round, the Morvel benchmark runs and then numpy
-does the same work. Both sides time batches of calls (mean per call) and
-keep the best batch over all rounds, which filters out the time the machine
-spends on other work. Ratio = numpy time / Morvel time, so a ratio of 1 or
+does the same work. Both sides measure the CPU time of the working thread
+over batches of calls (mean per call) and keep the best batch over all
+rounds, which filters out the time the machine spends on other work. Ratio = numpy time / Morvel time, so a ratio of 1 or
 more means Morvel is no slower.
 """
 import json
@@ -42,7 +42,7 @@ def morvel_time(program, name):
         if b.get("run_type") != "iteration":
             continue
         unit = {"ms": 1e-3, "us": 1e-6, "ns": 1e-9, "s": 1.0}[b["time_unit"]]
-        t = b["real_time"] * unit
+        t = b["cpu_time"] * unit
         best = t if best is None else min(best, t)
         implementation = b.get("label", "")
     return best, implementation
@@ -52,10 +52,10 @@ def numpy_time(work, batches=5, calls=10):
     work()
     best = None
     for _ in range(batches):
-        t0 = time.perf_counter()
+        t0 = time.thread_time()
         for _ in range(calls):
             work()
-        t = (time.perf_counter() - t0) / calls
+        t = (time.thread_time() - t0) / calls
         best = t if best is None else min(best, t)
     return best
 
@@ -80,7 +80,7 @@ def main():
             n_best = n if n_best is None else min(n_best, n)
         rows.append((statement, m_best * 1e3, label, n_best * 1e3))
     print(f"{N} samples, best of {rounds} rounds, Morvel kernels: {implementation}, numpy {np.__version__}")
-    print(f"{'Morvel statement':<16} {'ms':>8}   {'numpy':<26} {'ms':>8}   ratio numpy/Morvel")
+    print(f"{'Morvel statement':<16} {'CPU ms':>8}   {'numpy':<26} {'CPU ms':>8}   ratio numpy/Morvel")
     for statement, m, label, n in rows:
         print(f"{statement:<16} {m:8.2f}   {label:<26} {n:8.2f}   {n / m:6.2f}")
 

@@ -48,6 +48,8 @@ int checkPoly(CheckContext& ctx, const Operand* ops, int count) {
   if (count < 4) return -1;
   for (int k = 3; k < count; ++k)
     if (ops[k].kind() != KindFloat) return -1;
+  // An indirect order (v[i3]) names no variable yet: the run checks it.
+  if (ops[2].indirect()) return 0;
   const int32_t order = lang::toInteger(ctx.values.FloatValue(ops[2]));
   if (order >= 0 && order <= kMaxPolyOrder && count - 3 < order + 1) return -1;
   return 0;

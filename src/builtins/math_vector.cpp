@@ -26,9 +26,9 @@ using TestKernel = bool (*)(const double*, int64_t);
 
 constexpr int kUnaryCount = 14;
 
-// Results of at least this many samples (16 MB) go to memory with streaming
-// stores: they would not stay in the cache anyway, and the stores then need
-// not read the destination's old contents first.
+// Results of at least this many samples (16 MB) of the quick operations go
+// to memory with streaming stores: they would not stay in the cache anyway,
+// and the stores then need not read the destination's old contents first.
 constexpr int64_t kStreamSamples = int64_t{1} << 21;
 
 struct Kernels {
@@ -140,16 +140,23 @@ __m512d _ZGVeN8vv_atan2(__m512d, __m512d);
 
 template <__m512d (*F)(__m512d)>
 struct Library {
+  // The library's routines take long enough per vector that streaming
+  // stores make them slower.
+  static constexpr bool kStream = false;
   static __m512d f(__m512d x) { return F(x); }
 };
 struct Abs512 {
+  static constexpr bool kStream = true;
   static __m512d f(__m512d x) { return _mm512_abs_pd(x); }
 };
 struct Sqrt512 {
+  static constexpr bool kStream = true;
   // (the masked form: GCC 12 warns about _mm512_sqrt_pd's undefined start value)
   static __m512d f(__m512d x) { return _mm512_mask_sqrt_pd(x, 0xFF, x); }
 };
-struct Signum512 {  // NaN compares false both ways and gives 0
+// NaN compares false both ways and gives 0.
+struct Signum512 {
+  static constexpr bool kStream = true;
   static __m512d f(__m512d x) {
     const __m512d zero = _mm512_setzero_pd();
     const __mmask8 above = _mm512_cmp_pd_mask(x, zero, _CMP_GT_OQ);
@@ -159,11 +166,13 @@ struct Signum512 {  // NaN compares false both ways and gives 0
   }
 };
 struct Pos512 {
+  static constexpr bool kStream = true;
   static __m512d f(__m512d x) {
     return _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_GE_OQ), x);
   }
 };
 struct Neg512 {
+  static constexpr bool kStream = true;
   static __m512d f(__m512d x) {
     return _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_LE_OQ), x);
   }
@@ -176,7 +185,7 @@ __mmask8 firstLanes(int64_t k) {
 template <class Op>
 void unary512(const double* s, double* d, int64_t n) {
   int64_t i = 0;
-  if (n >= kStreamSamples) {
+  if (Op::kStream && n >= kStreamSamples) {
     // A partial vector up to the next 64-byte boundary of the destination,
     // then whole vectors with streaming stores.
     const int64_t head = static_cast<int64_t>((64 - (reinterpret_cast<uintptr_t>(d) & 63)) & 63) / 8;

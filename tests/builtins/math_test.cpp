@@ -289,6 +289,16 @@ TEST_F(MathTest, PolyByHornersRule) {
   EXPECT_EQ(samples(1), (std::vector<double>{0.5, 1.5, 6.5})) << "in place";
 }
 
+TEST_F(MathTest, PolyWithAnIndirectOrderIsCheckedWhenItRuns) {
+  // i1199 keeps its value across runs; at compile time it names no float.
+  values_->integerSlot(1199) = 5000;
+  EXPECT_EQ(compileError("a1 = poly(a2, v[i1199], 1)"), 0);
+  values_->integerSlot(1199) = 7;
+  EXPECT_EQ(run("v7 = 1\na1 = poly(a2, v[i1199], 1)"), kErrPolyOrder);
+  values_->integerSlot(1199) = 5000;
+  EXPECT_EQ(run("a1 = poly(a2, v[i1199], 1)"), lang::kErrIndirectSlotOutOfPool);
+}
+
 TEST_F(MathTest, PolyOrderBeyondTheCoefficientsOrAbove20IsError11) {
   // v9 is 0 when the statement compiles (one coefficient), 2 when it runs.
   EXPECT_EQ(run("v9 = 2\na1 = poly(a2, v9, 1)"), kErrPolyOrder);
