@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "builtins/spectrum.h"
 #include "lang/routine.h"
@@ -149,7 +150,8 @@ struct Plan {
 
   const double* window(int w) {
     if (!weights[w]) {
-      std::unique_ptr<double[]> t(new double[n]);
+      std::unique_ptr<double[]> t(new (std::nothrow) double[n]);
+      if (!t) lang::raiseRuntimeError(lang::kErrArrayMemory);
       for (int p = 0; p < n; ++p) t[p] = windowWeight(w, static_cast<int>(reverse[p]), n);
       weights[w] = std::move(t);
     }
