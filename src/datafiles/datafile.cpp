@@ -7,7 +7,7 @@
 #include <strings.h>
 
 #include "datafiles/formats.h"
-#include "datafiles/notifier.h"
+#include "platform/notifier.h"
 #include "platform/cnumber.h"
 #include "platform/pathmap.h"
 

@@ -8,7 +8,7 @@
 #include <set>
 
 #include "datafiles/formats.h"
-#include "datafiles/notifier.h"
+#include "platform/notifier.h"
 #include "platform/cnumber.h"
 
 namespace morvel::datafiles {

@@ -1,4 +1,4 @@
-#include "datafiles/notifier.h"
+#include "platform/notifier.h"
 
 #include <atomic>
 #include <cstdio>

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/notifier.h"
 #include "shell/document_lines.h"
 
 namespace morvel::shell {
@@ -78,13 +79,9 @@ class OpaqueBlocks : public SectionHandler {
   std::vector<std::vector<std::string>> blocks_;
 };
 
-// Notices for the user ("Kann File nicht öffnen"); headless they go to
-// standard error as "Message: TEXT".
-class MessageSink {
- public:
-  virtual ~MessageSink() = default;
-  virtual void message(const std::string& text) = 0;
-};
+// Notices for the user ("Kann File nicht öffnen") go through a Notifier;
+// headless they appear on standard error as "Message: TEXT".
+using MessageSink = morvel::Notifier;
 
 // The acquisition program's side of loading and saving.
 class AcquisitionNotice {

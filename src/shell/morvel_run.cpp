@@ -42,13 +42,7 @@ using namespace morvel;
 namespace {
 
 // Texts of the core are Windows-1252; the terminal gets UTF-8.
-void printMessage(const std::string& text) {
-  std::fprintf(stderr, "Message: %s\n", platform::toUtf8(text).c_str());
-}
-
-struct StderrMessages : shell::MessageSink {
-  void message(const std::string& text) override { printMessage(text); }
-};
+void printMessage(const std::string& text) { StderrNotifier().message(text); }
 
 void usage() {
   std::fprintf(stderr,
@@ -219,7 +213,7 @@ int main(int argc, char** argv) {
   }
 
   shell::IniSettings settings(shell::defaultSettingsPath());
-  StderrMessages messages;
+  StderrNotifier messages;
   shell::Document doc;
   std::string programDir = helpDirectory();
   shell::DocumentState state(doc, programDir, {&settings, nullptr, &messages});

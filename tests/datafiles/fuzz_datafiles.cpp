@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "datafiles/datafile.h"
-#include "datafiles/notifier.h"
+#include "platform/notifier.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "datafiles/datafile.h"
-#include "datafiles/notifier.h"
+#include "platform/notifier.h"
 #include "fixtures.h"
 #include "platform/cnumber.h"
 

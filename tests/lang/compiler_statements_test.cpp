@@ -51,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RoutineCase{"copy(a1 a2)", pendingBuiltin, 2}, RoutineCase{"copy(a1,a2)", pendingBuiltin, 2},
                       RoutineCase{"copy( a1 , a2 )", pendingBuiltin, 2},
                       RoutineCase{"i1 = copy(s1,s2)", pendingBuiltin, 3}, RoutineCase{"mvexit(0)", findBuiltin("mvexit")->run, 1},
-                      RoutineCase{"winexit(i1)", findBuiltin("winexit")->run, 1}, RoutineCase{"gmean()", pendingBuiltin, 0},
+                      RoutineCase{"winexit(i1)", findBuiltin("winexit")->run, 1}, RoutineCase{"gmean()", findBuiltin("gmean")->run, 0},
                       RoutineCase{"return", returnFromCall, 0}, RoutineCase{"restart", restartRun, 0},
                       RoutineCase{"onmouse w3,2", armMouse, 2}, RoutineCase{"onkey F2,\"Messen\",4", armFunctionKey, 3},
                       RoutineCase{"ONKEY f8, \"x\", v1", armFunctionKey, 3}));

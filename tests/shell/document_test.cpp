@@ -26,7 +26,7 @@ struct RecordingNotice : AcquisitionNotice {
 
 struct RecordingMessages : MessageSink {
   std::vector<std::string> texts;
-  void message(const std::string& t) override { texts.push_back(t); }
+  void message(std::string_view t) override { texts.emplace_back(t); }
 };
 
 std::string readFile(const fs::path& p) {
