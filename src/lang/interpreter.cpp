@@ -28,11 +28,21 @@ uint64_t SystemClock::ticks() {
 
 uint64_t SystemClock::ticksPerSecond() { return 1000000000u; }
 
+// A zero-length yield costs a system call, more than hundreds of statements;
+// the scheduler asks for one every few cycles, so the processor is handed
+// over at most once per kYieldSpacingNs (the kernel's time slices take care
+// of fairness in between).
 void SystemClock::yield(bool idle) {
-  if (idle)
+  constexpr uint64_t kYieldSpacingNs = 1000000;
+  if (idle) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  else
-    std::this_thread::yield();
+    return;
+  }
+  thread_local uint64_t lastYield = 0;
+  const uint64_t now = ticks();
+  if (now - lastYield < kYieldSpacingNs) return;
+  lastYield = now;
+  std::this_thread::yield();
 }
 
 // --- construction ----------------------------------------------------------------
@@ -96,6 +106,7 @@ StartResult Interpreter::prepareRun(const RunRequest& request) {
   runCode_.clear();
   program_.reset();
   for (auto& c : code_) c = nullptr;
+  for (auto& c : steps_) c = nullptr;
   values_.resetForStart();
 
   Compiler compiler(values_, request.options);
@@ -120,7 +131,10 @@ StartResult Interpreter::prepareRun(const RunRequest& request) {
   ctx_.program = program_.get();
   endIndex_ = program_->endProcess();
   const bool copied = runCode_.build(*program_, values_);
-  for (int p = 0; p <= endIndex_; ++p) code_[p] = copied ? runCode_.code(p) : program_->code(p);
+  for (int p = 0; p <= endIndex_; ++p) {
+    code_[p] = copied ? runCode_.code(p) : program_->code(p);
+    steps_[p] = copied ? runCode_.steps(p) : nullptr;
+  }
   current_ = &procs_[0];
   currentProcess_.store(0, std::memory_order_relaxed);
 
@@ -313,19 +327,125 @@ int Interpreter::runStartFree() {
     ProcessRecord& r = procs_[0];
     current_ = &r;
     currentProcess_.store(0, std::memory_order_relaxed);
-    const Instruction* code = code_[0];
-    for (;;) {
-      const Instruction& ins = code[r.pc];
-      if (ins.routine == nullptr) return 0;
-      ++r.pc;
-      ins.routine(ctx_, ins.operands, ins.count);
-      const int request = exitRequest_.load(std::memory_order_relaxed);
-      if (request != kRunning) {
-        if (request != kExitDebugBreak) return request;
-        enterDebugger();
-        break;  // to the stepping loop
-      }
-    }
+    const int request = steps_[0] != nullptr ? runSteps(r, steps_[0]) : runCalls(r, code_[0]);
+    if (request != kExitDebugBreak) return request;
+    enterDebugger();  // then the stepping loop
+  }
+}
+
+// The statement loop of the start and the end process. The pc lives in a
+// register; the process record gets it before a routine runs, before a
+// statement that may fail, and when the loop ends. The exit request can only
+// change in a routine or on the other thread, so it is read after routine
+// calls and jumps (every loop of a process has one).
+// Every form keeps its own dispatch jump (no merged tails), which lets the
+// processor predict the next form from the current one.
+#if defined(__GNUC__) && !defined(__clang__)
+#define MORVEL_THREADED [[gnu::optimize("no-crossjumping", "no-gcse")]]
+#else
+#define MORVEL_THREADED
+#endif
+MORVEL_THREADED int Interpreter::runSteps(ProcessRecord& r, const RunStep* steps) {
+  using namespace detail;
+  // One dispatch per statement through this table (threaded: every form
+  // ends with its own jump to the next one); the order is that of StepOp.
+  static void* const kForms[] = {
+      &&end,         &&call,        &&jump,        &&floatAdd,    &&floatSub,    &&floatMul,
+      &&intAddII,    &&intAddIF,    &&intAddFI,    &&intAddFF,    &&intSubII,    &&intSubIF,
+      &&intSubFI,    &&intSubFF,    &&intMulII,    &&intMulIF,    &&intMulFI,    &&intMulFF,
+      &&forIntII,    &&forIntIF,    &&forIntFI,    &&forIntFF,    &&forFloatFF,  &&compareII,
+      &&compareFF,   &&appendFloat,
+  };
+  static_assert(sizeof kForms / sizeof kForms[0] == kStepAppendFloat + 1, "one form per operation code");
+  // `s` is the statement to run; the record's pc is its index (s->index).
+  const RunStep* s = &steps[r.pc];
+  int request;
+
+#define MORVEL_NEXT()    \
+  do {                   \
+    goto* kForms[s->op]; \
+  } while (false)
+  // After a routine or a jump: an exit request ends the loop here.
+#define MORVEL_CHECKED_NEXT()                                   \
+  do {                                                          \
+    request = exitRequest_.load(std::memory_order_relaxed);     \
+    if (request != kRunning) goto leave;                        \
+    MORVEL_NEXT();                                              \
+  } while (false)
+#define MORVEL_PLAIN(label, statement) \
+  label:                               \
+  statement;                           \
+  ++s;                                 \
+  MORVEL_NEXT();
+#define MORVEL_LOOP(label, condition) \
+  label:                              \
+  if (condition) {                    \
+    s = steps + s->target;            \
+    MORVEL_CHECKED_NEXT();            \
+  }                                   \
+  ++s;                                \
+  MORVEL_NEXT();
+
+  goto* kForms[s->op];
+
+end:
+  r.pc = s->index;
+  return 0;
+call:
+  r.pc = s->index + 1;
+  s->routine(ctx_, s->operands, s->count);
+  s = steps + r.pc;
+  MORVEL_CHECKED_NEXT();
+jump:
+  s = steps + s->target;
+  MORVEL_CHECKED_NEXT();
+  MORVEL_PLAIN(floatAdd, floatStep<'+'>(*s))
+  MORVEL_PLAIN(floatSub, floatStep<'-'>(*s))
+  MORVEL_PLAIN(floatMul, floatStep<'*'>(*s))
+  MORVEL_PLAIN(intAddII, (integerStep<'+', true, true>(*s)))
+  MORVEL_PLAIN(intAddIF, (integerStep<'+', true, false>(*s)))
+  MORVEL_PLAIN(intAddFI, (integerStep<'+', false, true>(*s)))
+  MORVEL_PLAIN(intAddFF, (integerStep<'+', false, false>(*s)))
+  MORVEL_PLAIN(intSubII, (integerStep<'-', true, true>(*s)))
+  MORVEL_PLAIN(intSubIF, (integerStep<'-', true, false>(*s)))
+  MORVEL_PLAIN(intSubFI, (integerStep<'-', false, true>(*s)))
+  MORVEL_PLAIN(intSubFF, (integerStep<'-', false, false>(*s)))
+  MORVEL_PLAIN(intMulII, (integerStep<'*', true, true>(*s)))
+  MORVEL_PLAIN(intMulIF, (integerStep<'*', true, false>(*s)))
+  MORVEL_PLAIN(intMulFI, (integerStep<'*', false, true>(*s)))
+  MORVEL_PLAIN(intMulFF, (integerStep<'*', false, false>(*s)))
+  MORVEL_LOOP(forIntII, (forIntegerStep<true, true>(*s)))
+  MORVEL_LOOP(forIntIF, (forIntegerStep<true, false>(*s)))
+  MORVEL_LOOP(forIntFI, (forIntegerStep<false, true>(*s)))
+  MORVEL_LOOP(forIntFF, (forIntegerStep<false, false>(*s)))
+  MORVEL_LOOP(forFloatFF, forFloatStep(*s))
+  MORVEL_LOOP(compareII, compareStep(s->cmp, *static_cast<const int32_t*>(s->a),
+                                     *static_cast<const int32_t*>(s->b)) != (s->block != 0))
+  MORVEL_LOOP(compareFF, compareStep(s->cmp, static_cast<const ValueArray*>(s->a)->data[0],
+                                     static_cast<const ValueArray*>(s->b)->data[0]) != (s->block != 0))
+appendFloat:
+  r.pc = s->index + 1;  // growing may fail with a run-time error of this statement
+  appendFloatRecord(values_, *static_cast<ValueArray*>(s->a), *static_cast<const ValueArray*>(s->b));
+  ++s;
+  MORVEL_NEXT();
+
+#undef MORVEL_LOOP
+#undef MORVEL_PLAIN
+#undef MORVEL_CHECKED_NEXT
+#undef MORVEL_NEXT
+leave:
+  r.pc = s->index;
+  return request;
+}
+
+int Interpreter::runCalls(ProcessRecord& r, const Instruction* code) {
+  for (;;) {
+    const Instruction& ins = code[r.pc];
+    if (ins.routine == nullptr) return 0;
+    ++r.pc;
+    ins.routine(ctx_, ins.operands, ins.count);
+    const int request = exitRequest_.load(std::memory_order_relaxed);
+    if (request != kRunning) return request;
   }
 }
 
@@ -393,14 +513,8 @@ void Interpreter::runEndProcess() {
   current_ = &r;
   currentProcess_.store(endIndex_, std::memory_order_relaxed);
   inEndProcess_.store(true, std::memory_order_relaxed);
-  const Instruction* code = code_[endIndex_];
   for (;;) {
-    const Instruction& ins = code[r.pc];
-    if (ins.routine == nullptr) break;
-    ++r.pc;
-    ins.routine(ctx_, ins.operands, ins.count);
-    const int request = exitRequest_.load(std::memory_order_relaxed);
-    if (request == kRunning) continue;
+    const int request = steps_[endIndex_] != nullptr ? runSteps(r, steps_[endIndex_]) : runCalls(r, code_[endIndex_]);
     if (request != kExitDebugBreak) break;
     enterDebugger();
     if (stepLoop() == StepResult::Exit) break;

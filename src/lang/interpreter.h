@@ -24,6 +24,7 @@
 #include "lang/run_code.h"
 #include "lang/run_input.h"
 #include "lang/scheduler.h"
+#include "lang/statements.h"
 
 namespace morvel::lang {
 
@@ -189,10 +190,22 @@ class Interpreter {
   int runStartGuarded();
   int runCyclesGuarded(int64_t cycles);
   int runStartFree();
+  // Runs process r from its pc through its steps until its end (0) or an
+  // exit request (returned); r.pc is the next statement either way.
+  int runSteps(ProcessRecord& r, const RunStep* steps);
+  // Runs process r by calling the routines of `code` (when the run has no
+  // steps); the same results as runSteps.
+  int runCalls(ProcessRecord& r, const Instruction* code);
+  // Executes step s of the current process r, instruction index pc (r.pc
+  // need not be up to date: it is written before anything that may read it).
+  // Returns the next index; sets `control` where the exit request may have
+  // changed or control went elsewhere (routine calls and jumps).
+  int32_t execStep(ProcessRecord& r, const RunStep& s, int32_t pc, bool& control);
   int cycleLoop(int64_t cycles);
   template <bool kProfiled>
   int cycles(int64_t& remaining, bool& profiling);
   void takeInput();
+  void profileStep(int p, int index, uint64_t spent);
   StepResult stepLoop();
   void enterDebugger();
   void runEndProcess();
@@ -209,6 +222,7 @@ class Interpreter {
   std::unique_ptr<CompiledProgram> program_;
   RunCode runCode_;
   const Instruction* code_[kMaxProcesses] = {};
+  const RunStep* steps_[kMaxProcesses] = {};  // all null when the run has no steps
   ProcessRecord procs_[kMaxProcesses];
   ProcessRecord* current_ = &procs_[0];
   int endIndex_ = 0;
@@ -251,5 +265,158 @@ class Interpreter {
 
   std::thread thread_;
 };
+
+namespace detail {
+
+template <char Op>
+inline double combineValues(double x, double y) {
+  if constexpr (Op == '+') return x + y;
+  if constexpr (Op == '-') return x - y;
+  return x * y;
+}
+
+// A step source: an integer slot (true) or a float record (false).
+template <bool kInteger>
+inline double stepFloat(const void* p) {
+  if constexpr (kInteger) return *static_cast<const int32_t*>(p);
+  return static_cast<const ValueArray*>(p)->data[0];
+}
+
+template <bool kInteger>
+inline int32_t stepInteger(const void* p) {
+  if constexpr (kInteger) return *static_cast<const int32_t*>(p);
+  return truncatedInteger(static_cast<const ValueArray*>(p)->data[0]);
+}
+
+// The sum or difference of two 32-bit integers is exact in double, so its
+// truncation is the wrapping integer result: the same value without the trip
+// through double (which would put a conversion on every counter's chain).
+template <char Op>
+inline int32_t wrapping(int32_t x, int32_t y) {
+  const uint32_t ux = static_cast<uint32_t>(x);
+  const uint32_t uy = static_cast<uint32_t>(y);
+  return static_cast<int32_t>(Op == '+' ? ux + uy : ux - uy);
+}
+
+template <char Op, bool kX, bool kY>
+inline void integerStep(const RunStep& s) {
+  auto* t = static_cast<int32_t*>(s.a);
+  if constexpr (Op != '*') {
+    if constexpr (kX && kY) {
+      *t = wrapping<Op>(*static_cast<const int32_t*>(s.b), *static_cast<const int32_t*>(s.c));
+      return;
+    }
+  }
+  *t = truncatedInteger(combineValues<Op>(stepFloat<kX>(s.b), stepFloat<kY>(s.c)));
+}
+
+template <char Op>
+inline void floatStep(const RunStep& s) {
+  auto* t = static_cast<ValueArray*>(s.a);
+  const auto* x = static_cast<const ValueArray*>(s.b);
+  const auto* y = static_cast<const ValueArray*>(s.c);
+  t->data[0] = combineValues<Op>(x->data[0], y->data[0]);
+  t->xDistance = x->xDistance;
+}
+
+// The loop goes on when true.
+template <bool kEnd, bool kStep>
+inline bool forIntegerStep(const RunStep& s) {
+  int32_t& v = *static_cast<int32_t*>(s.a);
+  const int32_t step = stepInteger<kStep>(s.c);
+  v = static_cast<int32_t>(static_cast<uint32_t>(v) + static_cast<uint32_t>(step));
+  const int32_t end = stepInteger<kEnd>(s.b);
+  return step > 0 ? v <= end : v >= end;
+}
+
+inline bool forFloatStep(const RunStep& s) {
+  double& v = static_cast<ValueArray*>(s.a)->data[0];
+  const double step = static_cast<const ValueArray*>(s.c)->data[0];
+  v += step;
+  const double end = static_cast<const ValueArray*>(s.b)->data[0];
+  return step > 0 ? v <= end : v >= end;
+}
+
+template <typename T>
+inline bool compareStep(uint8_t cmp, T a, T b) {
+  switch (cmp) {
+    case kCmpEq: return a == b;
+    case kCmpNe: return a != b;
+    case kCmpGe: return a >= b;
+    case kCmpLe: return a <= b;
+    case kCmpLt: return a < b;
+    default: return a > b;
+  }
+}
+
+}  // namespace detail
+
+[[gnu::always_inline]] inline int32_t Interpreter::execStep(ProcessRecord& r, const RunStep& s, int32_t pc,
+                                                            bool& control) {
+  using namespace detail;
+  switch (s.op) {
+    case kStepJump:
+      control = true;
+      return s.target;
+    case kStepFloatAdd: floatStep<'+'>(s); return pc + 1;
+    case kStepFloatSub: floatStep<'-'>(s); return pc + 1;
+    case kStepFloatMul: floatStep<'*'>(s); return pc + 1;
+    case kStepIntAddII: integerStep<'+', true, true>(s); return pc + 1;
+    case kStepIntAddIF: integerStep<'+', true, false>(s); return pc + 1;
+    case kStepIntAddFI: integerStep<'+', false, true>(s); return pc + 1;
+    case kStepIntAddFF: integerStep<'+', false, false>(s); return pc + 1;
+    case kStepIntSubII: integerStep<'-', true, true>(s); return pc + 1;
+    case kStepIntSubIF: integerStep<'-', true, false>(s); return pc + 1;
+    case kStepIntSubFI: integerStep<'-', false, true>(s); return pc + 1;
+    case kStepIntSubFF: integerStep<'-', false, false>(s); return pc + 1;
+    case kStepIntMulII: integerStep<'*', true, true>(s); return pc + 1;
+    case kStepIntMulIF: integerStep<'*', true, false>(s); return pc + 1;
+    case kStepIntMulFI: integerStep<'*', false, true>(s); return pc + 1;
+    case kStepIntMulFF: integerStep<'*', false, false>(s); return pc + 1;
+    case kStepForIntII:
+      if (!forIntegerStep<true, true>(s)) return pc + 1;
+      control = true;
+      return s.target;
+    case kStepForIntIF:
+      if (!forIntegerStep<true, false>(s)) return pc + 1;
+      control = true;
+      return s.target;
+    case kStepForIntFI:
+      if (!forIntegerStep<false, true>(s)) return pc + 1;
+      control = true;
+      return s.target;
+    case kStepForIntFF:
+      if (!forIntegerStep<false, false>(s)) return pc + 1;
+      control = true;
+      return s.target;
+    case kStepForFloatFF:
+      if (!forFloatStep(s)) return pc + 1;
+      control = true;
+      return s.target;
+    case kStepCompareII: {
+      const bool condition =
+          compareStep(s.cmp, *static_cast<const int32_t*>(s.a), *static_cast<const int32_t*>(s.b));
+      if (condition == (s.block != 0)) return pc + 1;
+      control = true;
+      return s.target;
+    }
+    case kStepCompareFF: {
+      const bool condition = compareStep(s.cmp, static_cast<const ValueArray*>(s.a)->data[0],
+                                         static_cast<const ValueArray*>(s.b)->data[0]);
+      if (condition == (s.block != 0)) return pc + 1;
+      control = true;
+      return s.target;
+    }
+    case kStepAppendFloat:
+      r.pc = pc + 1;  // growing may fail with a run-time error of this statement
+      appendFloatRecord(values_, *static_cast<ValueArray*>(s.a), *static_cast<const ValueArray*>(s.b));
+      return pc + 1;
+    default:  // kStepCall
+      r.pc = pc + 1;
+      s.routine(ctx_, s.operands, s.count);
+      control = true;
+      return r.pc;
+  }
+}
 
 }  // namespace morvel::lang

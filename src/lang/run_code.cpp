@@ -10,7 +10,9 @@ namespace morvel::lang {
 void RunCode::clear() {
   instructions_.reset();
   operands_.reset();
+  stepStore_.reset();
   for (auto& c : code_) c = nullptr;
+  for (auto& s : steps_) s = nullptr;
 }
 
 bool RunCode::build(const CompiledProgram& program, ValueStore& values) {
@@ -21,7 +23,8 @@ bool RunCode::build(const CompiledProgram& program, ValueStore& values) {
   const int usedOperands = program.usedOperands();
   instructions_.reset(new (std::nothrow) Instruction[static_cast<size_t>(total)]);
   operands_.reset(new (std::nothrow) Operand[static_cast<size_t>(usedOperands > 0 ? usedOperands : 1)]);
-  if (!instructions_ || !operands_) {
+  stepStore_.reset(new (std::nothrow) RunStep[static_cast<size_t>(total)]);
+  if (!instructions_ || !operands_ || !stepStore_) {
     clear();
     return false;
   }
@@ -35,14 +38,18 @@ bool RunCode::build(const CompiledProgram& program, ValueStore& values) {
   }
 
   Instruction* out = instructions_.get();
+  RunStep* step = stepStore_.get();
   for (int p = 0; p < processes; ++p) {
     code_[p] = out;
+    steps_[p] = step;
     const Instruction* in = program.code(p);
     const int n = program.process(p).statements;
-    for (int k = 0; k <= n; ++k, ++out) {
+    for (int k = 0; k <= n; ++k, ++out, ++step) {
       Instruction ins = in[k];
       if (ins.operands != nullptr) ins.operands = operands_.get() + (ins.operands - pool);
-      if (ins.routine != nullptr) ins.routine = specialisedRoutine(ins.routine, ins.operands, ins.count);
+      describeStep(ins.routine, ins.operands, ins.count, *step);
+      step->index = k;
+      ins.routine = step->routine;
       *out = ins;
     }
   }

@@ -58,24 +58,34 @@ int Interpreter::cycles(int64_t& remaining, bool& profiling) {
       current_ = &r;
       currentProcess_.store(p, std::memory_order_relaxed);
       const int index = r.pc;
-      const Instruction& ins = code_[p][index];
-      if (ins.routine == nullptr) {
-        r.pc = 0;  // starts again at its first statement next cycle
-        continue;
-      }
-      r.pc = index + 1;
-      if constexpr (kProfiled) {
-        const uint64_t before = clock_->ticks();
-        ins.routine(ctx_, ins.operands, ins.count);
-        const uint64_t spent = clock_->ticks() - before;
-        if (profile_.mode.load(std::memory_order_relaxed) == 0) {
-          profile_.perProcess[p].fetch_add(spent, std::memory_order_relaxed);
-        } else if (profile_.selectedProcess.load(std::memory_order_relaxed) == p &&
-                   index < kInstructionCounters) {
-          profile_.perInstruction[index].fetch_add(spent, std::memory_order_relaxed);
+      if (const RunStep* steps = steps_[p]) {
+        const RunStep& s = steps[index];
+        if (s.op == kStepEnd) {
+          r.pc = 0;  // starts again at its first statement next cycle
+          continue;
+        }
+        bool control = false;
+        if constexpr (kProfiled) {
+          const uint64_t before = clock_->ticks();
+          r.pc = execStep(r, s, index, control);
+          profileStep(p, index, clock_->ticks() - before);
+        } else {
+          r.pc = execStep(r, s, index, control);
         }
       } else {
-        ins.routine(ctx_, ins.operands, ins.count);
+        const Instruction& ins = code_[p][index];
+        if (ins.routine == nullptr) {
+          r.pc = 0;
+          continue;
+        }
+        r.pc = index + 1;
+        if constexpr (kProfiled) {
+          const uint64_t before = clock_->ticks();
+          ins.routine(ctx_, ins.operands, ins.count);
+          profileStep(p, index, clock_->ticks() - before);
+        } else {
+          ins.routine(ctx_, ins.operands, ins.count);
+        }
       }
       if (exitRequest_.load(std::memory_order_relaxed) == kExitDebugBreak) {
         enterDebugger();
@@ -104,6 +114,14 @@ int Interpreter::cycles(int64_t& remaining, bool& profiling) {
     if (input_.pending()) takeInput();
   }
   return kRunning;
+}
+
+void Interpreter::profileStep(int p, int index, uint64_t spent) {
+  if (profile_.mode.load(std::memory_order_relaxed) == 0) {
+    profile_.perProcess[p].fetch_add(spent, std::memory_order_relaxed);
+  } else if (profile_.selectedProcess.load(std::memory_order_relaxed) == p && index < kInstructionCounters) {
+    profile_.perInstruction[index].fetch_add(spent, std::memory_order_relaxed);
+  }
 }
 
 template int Interpreter::cycles<true>(int64_t&, bool&);

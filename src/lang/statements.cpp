@@ -29,11 +29,7 @@ inline double floatOf(ValueStore& values, const Operand& op) {
   return values.FloatValue(op);
 }
 
-// The language's integer conversion (see toInteger), inline.
-inline int32_t truncated(double x) {
-  if (!(std::fabs(x) < 9223372036854775808.0)) return 0;
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(x))));
-}
+inline int32_t truncated(double x) { return truncatedInteger(x); }
 
 // A direct integer operand of the run's code carries the address of its slot
 // (see RunCode); operands made elsewhere go through the store.
@@ -360,29 +356,18 @@ void forStepFloatDirect(RunContext& ctx, Operand* ops, int) {
   if (step > 0 ? v <= end : v >= end) jumpTo(ctx, ops[4].word);
 }
 
-// `a &= v` with a direct array target and a direct float source: the append
-// of the general assignment, with the array's room doubled when it is full
-// so that a long series of appends copies each value only a few times.
 void appendFloatDirect(RunContext& ctx, Operand* ops, int) {
-  auto* dst = static_cast<ValueArray*>(ops[0].target);
-  const auto* src = static_cast<const ValueArray*>(ops[1].target);
-  const int32_t n = src->length > 0 ? src->length : 0;
-  if (static_cast<int64_t>(dst->capacity) - dst->length < n) {
-    const int64_t need = static_cast<int64_t>(dst->length) + n;
-    const int64_t doubled = static_cast<int64_t>(dst->capacity) * 2;
-    ctx.values.Grow(*dst, need > doubled ? need : doubled);
-  }
-  if (n == 1)
-    dst->data[dst->length] = src->data[0];
-  else if (n > 0)
-    std::memmove(dst->data + dst->length, src->data, static_cast<size_t>(n) * 8);
-  dst->length += n;
-  dst->xDistance = src->xDistance;
-  dst->xOffset = src->xOffset;
-  dst->kind = src->kind;
+  appendFloatRecord(ctx.values, *static_cast<ValueArray*>(ops[0].target),
+                    *static_cast<const ValueArray*>(ops[1].target));
 }
 
 }  // namespace
+
+void growForAppend(ValueStore& values, ValueArray& dst, int32_t n) {
+  const int64_t need = static_cast<int64_t>(dst.length) + n;
+  const int64_t doubled = static_cast<int64_t>(dst.capacity) * 2;
+  values.Grow(dst, need > doubled ? need : doubled);
+}
 
 RunRoutine specialisedRoutine(RunRoutine routine, const Operand* ops, int count) {
   auto directF = [](const Operand& op) { return directFloat(op); };
@@ -527,6 +512,88 @@ void armMouse(RunContext& ctx, Operand* ops, int count) {
   in.checkProcessNumber(p);
   in.process(p).state = kStateStopped;
   if (LayoutPort* layout = in.layout()) layout->armMouse(window, p);
+}
+
+}  // namespace morvel::lang
+
+namespace morvel::lang {
+
+void describeStep(RunRoutine routine, Operand* ops, int count, RunStep& step) {
+  step = RunStep{};
+  step.count = count;
+  step.operands = ops;
+  if (routine == nullptr) return;  // kStepEnd
+  step.op = kStepCall;
+  step.routine = specialisedRoutine(routine, ops, count);
+
+  auto directF = [](const Operand& op) { return directFloat(op); };
+  auto directI = [](const Operand& op) { return (op.word & kDirectMask) == KindInteger && op.target != nullptr; };
+  auto directNumber = [&](const Operand& op) { return directF(op) || directI(op); };
+  // Index of the I/F variant: x integer 0, float 2; y integer 0, float 1.
+  auto variant = [&](const Operand& x, const Operand& y) { return (directI(x) ? 0 : 2) + (directI(y) ? 0 : 1); };
+  auto use = [&](uint8_t op, void* a, void* b, void* c) {
+    step.op = op;
+    step.a = a;
+    step.b = b;
+    step.c = c;
+  };
+
+  if (routine == jump && count >= 1) {
+    step.op = kStepJump;
+    step.target = static_cast<int32_t>(ops[0].word & kControlTargetMask);
+    return;
+  }
+  if (count == 4 && routine == floatArithmetic && directF(ops[0]) && directF(ops[1]) && directF(ops[3])) {
+    switch (operatorOf(ops)) {
+      case '+': use(kStepFloatAdd, ops[0].target, ops[1].target, ops[3].target); return;
+      case '-': use(kStepFloatSub, ops[0].target, ops[1].target, ops[3].target); return;
+      case '*': use(kStepFloatMul, ops[0].target, ops[1].target, ops[3].target); return;
+      default: return;
+    }
+  }
+  if (count == 4 && routine == integerArithmetic && directI(ops[0]) && directNumber(ops[1]) &&
+      directNumber(ops[3])) {
+    const int v = variant(ops[1], ops[3]);
+    switch (operatorOf(ops)) {
+      case '+': use(static_cast<uint8_t>(kStepIntAddII + v), ops[0].target, ops[1].target, ops[3].target); return;
+      case '-': use(static_cast<uint8_t>(kStepIntSubII + v), ops[0].target, ops[1].target, ops[3].target); return;
+      case '*': use(static_cast<uint8_t>(kStepIntMulII + v), ops[0].target, ops[1].target, ops[3].target); return;
+      default: return;
+    }
+  }
+  if (count == 5 && routine == forStep && directNumber(ops[2]) && directNumber(ops[3])) {
+    step.target = static_cast<int32_t>(ops[4].word & kControlTargetMask);
+    if (directI(ops[0])) {
+      use(static_cast<uint8_t>(kStepForIntII + variant(ops[2], ops[3])), ops[0].target, ops[2].target,
+          ops[3].target);
+    } else if (directF(ops[0]) && directF(ops[2]) && directF(ops[3])) {
+      use(kStepForFloatFF, ops[0].target, ops[2].target, ops[3].target);
+    }
+    return;
+  }
+  if (count == 3 && (ops[2].word & kControlCallBit) == 0) {
+    uint8_t cmp;
+    if (routine == compareEqual) cmp = kCmpEq;
+    else if (routine == compareNotEqual) cmp = kCmpNe;
+    else if (routine == compareGreaterEqual) cmp = kCmpGe;
+    else if (routine == compareLessEqual) cmp = kCmpLe;
+    else if (routine == compareLess) cmp = kCmpLt;
+    else if (routine == compareGreater) cmp = kCmpGt;
+    else return;
+    uint8_t op;
+    if (directI(ops[0]) && directI(ops[1])) op = kStepCompareII;
+    else if (directF(ops[0]) && directF(ops[1])) op = kStepCompareFF;
+    else return;
+    use(op, ops[0].target, ops[1].target, nullptr);
+    step.cmp = cmp;
+    step.block = (ops[2].word & kControlBlockBit) != 0 ? 1 : 0;
+    step.target = static_cast<int32_t>(ops[2].word & kControlTargetMask);
+    return;
+  }
+  if (count == 2 && routine == assignArray && ops[0].append() && ops[0].kind() == KindArray &&
+      !ops[0].indirect() && ops[0].target != nullptr && directF(ops[1])) {
+    use(kStepAppendFloat, ops[0].target, ops[1].target, nullptr);
+  }
 }
 
 }  // namespace morvel::lang

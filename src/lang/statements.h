@@ -23,10 +23,14 @@
 //   armMouse:                window, process.
 //   callLabel:               one operand whose `word` holds the target index.
 #include <cstdint>
+#include <cstring>
 
 #include "lang/routine.h"
+#include "lang/run_code.h"
 
 namespace morvel::lang {
+
+class ValueStore;
 
 // Control word of a compare instruction.
 inline constexpr uint32_t kControlTargetMask = 0x3FFFu;  // bits 0..13: instruction index
@@ -69,5 +73,28 @@ void restartRun(RunContext& ctx, Operand* ops, int count);
 // Returns `routine` itself when there is none. Direct integer operands must
 // carry the address of their slot in `target` (see RunCode).
 RunRoutine specialisedRoutine(RunRoutine routine, const Operand* ops, int count);
+
+// The step of the run's code for a statement (routine as compiled, operands
+// of the run's code): an inline form with its records where the statement
+// has one, else a call of its specialised routine.
+void describeStep(RunRoutine routine, Operand* ops, int count, RunStep& step);
+
+// `a &= v` with direct operands (the array's record, the float's record): the
+// append of the general assignment, with the array's room doubled when it is
+// full so that a long series of appends copies each value only a few times.
+void growForAppend(ValueStore& values, ValueArray& dst, int32_t n);  // error 13
+
+inline void appendFloatRecord(ValueStore& values, ValueArray& dst, const ValueArray& src) {
+  const int32_t n = src.length > 0 ? src.length : 0;
+  if (static_cast<int64_t>(dst.capacity) - dst.length < n) growForAppend(values, dst, n);
+  if (n == 1)
+    dst.data[dst.length] = src.data[0];
+  else if (n > 0)
+    std::memmove(dst.data + dst.length, src.data, static_cast<size_t>(n) * 8);
+  dst.length += n;
+  dst.xDistance = src.xDistance;
+  dst.xOffset = src.xOffset;
+  dst.kind = src.kind;
+}
 
 }  // namespace morvel::lang
