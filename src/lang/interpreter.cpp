@@ -380,7 +380,7 @@ MORVEL_THREADED int Interpreter::runSteps(ProcessRecord& r, const RunStep* steps
 #define MORVEL_LOOP(label, condition) \
   label:                              \
   if (condition) {                    \
-    s = steps + s->target;            \
+    s = s->jump;                      \
     MORVEL_CHECKED_NEXT();            \
   }                                   \
   ++s;                                \
@@ -397,7 +397,7 @@ call:
   s = steps + r.pc;
   MORVEL_CHECKED_NEXT();
 jump:
-  s = steps + s->target;
+  s = s->jump;
   MORVEL_CHECKED_NEXT();
   MORVEL_PLAIN(floatAdd, floatStep<'+'>(*s))
   MORVEL_PLAIN(floatSub, floatStep<'-'>(*s))
@@ -424,8 +424,9 @@ jump:
   MORVEL_LOOP(compareFF, compareStep(s->cmp, static_cast<const ValueArray*>(s->a)->data[0],
                                      static_cast<const ValueArray*>(s->b)->data[0]) != (s->block != 0))
 appendFloat:
-  r.pc = s->index + 1;  // growing may fail with a run-time error of this statement
-  appendFloatRecord(values_, *static_cast<ValueArray*>(s->a), *static_cast<const ValueArray*>(s->b));
+  // Growing may fail with a run-time error of this statement.
+  appendFloatRecord(values_, *static_cast<ValueArray*>(s->a), *static_cast<const ValueArray*>(s->b),
+                    [&r, s] { r.pc = s->index + 1; });
   ++s;
   MORVEL_NEXT();
 

@@ -409,7 +409,7 @@ inline bool compareStep(uint8_t cmp, T a, T b) {
     }
     case kStepAppendFloat:
       r.pc = pc + 1;  // growing may fail with a run-time error of this statement
-      appendFloatRecord(values_, *static_cast<ValueArray*>(s.a), *static_cast<const ValueArray*>(s.b));
+      appendFloatRecord(values_, *static_cast<ValueArray*>(s.a), *static_cast<const ValueArray*>(s.b), [] {});
       return pc + 1;
     default:  // kStepCall
       r.pc = pc + 1;

@@ -7,6 +7,15 @@
 
 namespace morvel::lang {
 
+namespace {
+
+bool hasTarget(uint8_t op) {
+  return op == kStepJump || (op >= kStepForIntII && op <= kStepForFloatFF) || op == kStepCompareII ||
+         op == kStepCompareFF;
+}
+
+}  // namespace
+
 void RunCode::clear() {
   instructions_.reset();
   operands_.reset();
@@ -51,6 +60,18 @@ bool RunCode::build(const CompiledProgram& program, ValueStore& values) {
       step->index = k;
       ins.routine = step->routine;
       *out = ins;
+    }
+    // Jump targets as addresses, so that a jump costs no index arithmetic.
+    // Targets beyond the process's code stay without one (their steps call
+    // their routines).
+    RunStep* first = stepStore_.get() + (steps_[p] - stepStore_.get());
+    for (int k = 0; k <= n; ++k) {
+      RunStep& st = first[k];
+      if (!hasTarget(st.op)) continue;
+      if (st.target <= n)
+        st.jump = first + st.target;
+      else
+        st.op = kStepCall;
     }
   }
   return true;

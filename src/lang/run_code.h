@@ -13,6 +13,10 @@
 #include <cstdint>
 #include <memory>
 
+#if defined(__x86_64__) && defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "lang/program.h"
 
 namespace morvel::lang {
@@ -54,6 +58,7 @@ struct RunStep {
   int32_t count = 0;
   int32_t target = 0;
   int32_t index = 0;  // of this statement in its process
+  const RunStep* jump = nullptr;  // the step of `target` (steps with a target)
   void* a = nullptr;
   void* b = nullptr;
   void* c = nullptr;
@@ -84,8 +89,14 @@ class RunCode {
 // zero to 64 bits, keep the low 32 bits; NaN, infinities and |x| >= 2^63
 // give 0.
 inline int32_t truncatedInteger(double x) {
+#if defined(__x86_64__) && defined(__SSE2__)
+  // The processor's conversion gives 0x8000000000000000 for NaN, infinities
+  // and |x| >= 2^63, whose low 32 bits are the 0 the language wants.
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(_mm_cvttsd_si64(_mm_set_sd(x)))));
+#else
   if (!(std::fabs(x) < 9223372036854775808.0)) return 0;
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(x))));
+#endif
 }
 
 }  // namespace morvel::lang

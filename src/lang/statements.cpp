@@ -358,7 +358,7 @@ void forStepFloatDirect(RunContext& ctx, Operand* ops, int) {
 
 void appendFloatDirect(RunContext& ctx, Operand* ops, int) {
   appendFloatRecord(ctx.values, *static_cast<ValueArray*>(ops[0].target),
-                    *static_cast<const ValueArray*>(ops[1].target));
+                    *static_cast<const ValueArray*>(ops[1].target), [] {});
 }
 
 }  // namespace

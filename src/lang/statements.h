@@ -84,9 +84,14 @@ void describeStep(RunRoutine routine, Operand* ops, int count, RunStep& step);
 // full so that a long series of appends copies each value only a few times.
 void growForAppend(ValueStore& values, ValueArray& dst, int32_t n);  // error 13
 
-inline void appendFloatRecord(ValueStore& values, ValueArray& dst, const ValueArray& src) {
+// `beforeGrow` runs first when the array must grow (which may fail).
+template <typename BeforeGrow>
+inline void appendFloatRecord(ValueStore& values, ValueArray& dst, const ValueArray& src, BeforeGrow beforeGrow) {
   const int32_t n = src.length > 0 ? src.length : 0;
-  if (static_cast<int64_t>(dst.capacity) - dst.length < n) growForAppend(values, dst, n);
+  if (static_cast<int64_t>(dst.capacity) - dst.length < n) {
+    beforeGrow();
+    growForAppend(values, dst, n);
+  }
   if (n == 1)
     dst.data[dst.length] = src.data[0];
   else if (n > 0)
