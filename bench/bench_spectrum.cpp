@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "builtins/spectrum.h"
+#include "builtins/fourier.h"
 #include "lang/builtin_state.h"
 #include "lang/compiler.h"
 #include "lang/value_store.h"

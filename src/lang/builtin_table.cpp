@@ -4,7 +4,7 @@
 
 #include "builtins/filter.h"
 #include "builtins/math.h"
-#include "builtins/spectrum.h"
+#include "builtins/fourier.h"
 #include "builtins/statistics.h"
 #include "builtins/strings.h"
 

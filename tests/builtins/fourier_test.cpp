@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "builtin_test_util.h"
-#include "builtins/spectrum.h"
+#include "builtins/fourier.h"
 #include "lang/program.h"
 
 namespace morvel::builtins::testing {
@@ -273,7 +273,7 @@ TEST_F(SpectrumTest, EveryWindowAndPointCountAgreesWithNumpy) {
   ASSERT_NE(mkdtemp(dir), nullptr);
   const fs::path in = fs::path(dir) / "x.f8", out = fs::path(dir) / "ref.f8";
   std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(x.data()), kMax * 8);
-  const fs::path script = fs::path(__FILE__).parent_path() / "spectrum_numpy.py";
+  const fs::path script = fs::path(__FILE__).parent_path() / "fourier_numpy.py";
   const std::string cmd = "/usr/bin/python3 '" + script.string() + "' '" + in.string() + "' '" + out.string() + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   std::ifstream ref(out, std::ios::binary);

@@ -14,7 +14,7 @@
 #include <memory>
 #include <new>
 
-#include "builtins/spectrum.h"
+#include "builtins/fourier.h"
 #include "lang/routine.h"
 #include "lang/value_store.h"
 

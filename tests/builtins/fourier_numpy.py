@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Reference spectra for the fft cross-check.
 
-Usage: spectrum_numpy.py IN OUT
+Usage: fourier_numpy.py IN OUT
 IN holds 65536 little-endian doubles x. For N = 8, 16, ..., 65536 and each
 window 0..6 (in that order) OUT receives N complex values (re, im pairs of
 doubles): numpy's FFT of x[:N] weighted by the window table, times the

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "builtins/operands.h"
-#include "builtins/spectrum.h"
+#include "builtins/fourier.h"
 #include "lang/program.h"
 #include "lang/value_store.h"
 
