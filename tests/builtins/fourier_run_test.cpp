@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "common/process_output.h"
+
 #ifdef MORVEL_RUN_PATH
 namespace fs = std::filesystem;
 
@@ -39,12 +41,7 @@ class SpectrumRun : public ::testing::TestWithParam<DocCase> {
     for (std::string line; std::getline(in, line);) d += line + "\r\n";
   }
 
-  std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  static std::string slurp(const fs::path& p) { return morvel::test::slurp(p); }
 
   fs::path dir_;
 };

@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "common/process_output.h"
+
 #ifdef MORVEL_RUN_PATH
 namespace {
 
@@ -24,12 +26,7 @@ struct StatCase {
   const char* error = "";  // beginning of standard error
 };
 
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using morvel::test::slurp;
 
 class StatisticsRun : public ::testing::TestWithParam<StatCase> {
  protected:

@@ -7,23 +7,15 @@
 #include <sstream>
 #include <vector>
 
+#include "common/process_output.h"
 #include "fixtures.h"
 
 extern char** environ;
 
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using Result = morvel::test::Outcome;
+using morvel::test::slurp;
 
 Result run(const fixtures::TempDir& dir, std::vector<std::string> args) {
   args.insert(args.begin(), MORVEL_DATA_TOOL);

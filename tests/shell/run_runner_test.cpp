@@ -16,22 +16,15 @@
 #include <thread>
 #include <vector>
 
+#include "common/process_output.h"
+
 #ifdef MORVEL_RUN_PATH
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using morvel::test::Outcome;
+using morvel::test::slurp;
 
 class RunDocuments : public ::testing::Test {
  protected:
