@@ -320,13 +320,26 @@ void ValueStore::Grow(ValueArray& array, int64_t n) {
   const int64_t c = n + n / 8;
   if (c > std::numeric_limits<int32_t>::max()) raiseRuntimeError(kErrArrayMemory);
   // Two spare values beyond the capacity, as the buffers always had.
-  auto* fresh = static_cast<double*>(allocate_(static_cast<size_t>(c) + 2, sizeof(double)));
-  if (fresh == nullptr) raiseRuntimeError(kErrArrayMemory);
+  const size_t slots = static_cast<size_t>(c) + 2;
   int32_t keep = array.length < array.capacity ? array.length : array.capacity;
   if (keep < 0) keep = 0;
-  if (keep > 0 && array.data != nullptr) std::memcpy(fresh, array.data, static_cast<size_t>(keep) * 8);
   double* home = homeOf(array);
-  if (array.data != home) std::free(array.data);
+  const bool owned = array.data != nullptr && array.data != home;
+  double* fresh;
+  if (owned && allocate_ == defaultAllocate) {
+    // realloc can extend the buffer in place or move its pages instead of
+    // faulting in a new buffer and copying into it. Everything past the kept
+    // values is zeroed, as a fresh buffer reads, so no sample is ever
+    // uninitialised memory.
+    fresh = static_cast<double*>(std::realloc(array.data, slots * sizeof(double)));
+    if (fresh == nullptr) raiseRuntimeError(kErrArrayMemory);
+    std::memset(fresh + keep, 0, (slots - static_cast<size_t>(keep)) * sizeof(double));
+  } else {
+    fresh = static_cast<double*>(allocate_(slots, sizeof(double)));
+    if (fresh == nullptr) raiseRuntimeError(kErrArrayMemory);
+    if (keep > 0 && array.data != nullptr) std::memcpy(fresh, array.data, static_cast<size_t>(keep) * 8);
+    if (owned) std::free(array.data);
+  }
   array.data = fresh;
   array.capacity = static_cast<int32_t>(c);
 }

@@ -313,6 +313,38 @@ TEST_F(ValueStoreTest, GrowWhenMemoryFailsIsRuntimeError13AndKeepsTheArray) {
   EXPECT_EQ(arrayValues(1), (std::vector<double>{4, 5}));
 }
 
+// Growth from the initial buffer through heap sizes into large buffers and
+// on: the values in use survive every step and the rest reads zero, also
+// after the length was cut back (stale samples do not come back).
+TEST_F(ValueStoreTest, GrowthThroughSmallAndLargeBuffersKeepsValuesAndZeroesTheRest) {
+  ValueArray& r = store->arrayRecord(2);
+  int32_t length = 0;
+  for (int64_t n : {int64_t{3000}, int64_t{100000}, int64_t{140000}, int64_t{2000000}, int64_t{2600000},
+                    int64_t{5000000}}) {
+    for (int32_t k = length; k < r.capacity; ++k) r.data[k] = 7.0;  // stale samples
+    length = r.capacity * 2 / 3;
+    for (int32_t k = 0; k < length; ++k) r.data[k] = k + 0.5;
+    r.length = length;
+    store->Grow(r, n);
+    ASSERT_EQ(r.capacity, n + n / 8) << n;
+    bool kept = true;
+    for (int32_t k = 0; k < length; ++k) kept = kept && r.data[k] == k + 0.5;
+    EXPECT_TRUE(kept) << n;
+    bool zero = true;
+    for (int64_t k = length; k < r.capacity + 2; ++k) zero = zero && r.data[k] == 0.0;
+    EXPECT_TRUE(zero) << n;
+  }
+  // A large float twin goes back to its slot with its first value.
+  ValueArray& twin = store->floatTwin(3);
+  store->Grow(twin, 1 << 20);
+  twin.data[0] = 2.25;
+  twin.data[(1 << 20) - 1] = 1.0;
+  store->releaseAtEnd();
+  EXPECT_EQ(twin.data, &store->floatSlot(3));
+  EXPECT_DOUBLE_EQ(store->floatSlot(3), 2.25);
+  EXPECT_EQ(r.data, nullptr);
+}
+
 TEST_F(ValueStoreTest, AGrownTwinKeepsItsValueAndReturnsToItsSlot) {
   store->floatSlot(9) = 6.5;
   ValueArray& twin = store->floatTwin(9);
