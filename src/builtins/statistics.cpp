@@ -1,17 +1,23 @@
 // Aggregates (sum, mean, gmean, max, min, amp, stddev, eff, moment, zmoment)
 // and the positions of the extremes (maxxy, minxy, maxiy, miniy).
 //
-// The sums keep the order of a plain loop over the samples: each sample is
-// added to the running sum in turn. Quotients are computed a block at a time
-// ahead of the sum so the compiler can vectorise them; powers and logarithms
-// come from the C library, sample by sample, so a result is the same on
-// every processor. The extremes, whose result does not depend on the order,
-// are searched in several lanes at once.
+// The sums give exactly the result of a plain loop over the samples that
+// adds each sample to the running sum in turn (`orderedSum`). Terms such as
+// quotients, squares, powers and logarithms are computed a block at a time
+// ahead of the sum so they can be vectorised. The extremes, whose result
+// does not depend on the order, are searched in several lanes at once.
+#include "builtins/statistics.h"
+
+#include <immintrin.h>
+
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 
+#include "builtins/math_vector.h"
 #include "builtins/operands.h"
-#include "builtins/statistics.h"
 
 namespace morvel::builtins {
 
@@ -113,56 +119,461 @@ double extremeValue(const double* x, int64_t n) {
   return x[k];
 }
 
+// --- sums in index order ---------------------------------------------------
+//
+// While the running sum s stays inside one binade [2^E, 2^(E+1)), every
+// rounded sum lies on the grid of its unit u = 2^(E-52), and adding a term t
+// rounds to s + round(t / u) * u. So terms can be added as integers in units
+// of u: scale every term by 1/u, round it to an integer, and add the
+// integers in any order. This gives the bit-exact result of the
+// one-after-the-other loop when
+//   - every scaled term is below 2^51 in magnitude and a number,
+//   - every running sum stays at least one unit inside the binade, and
+//   - a scaled term exactly halfway between two integers (a tie) is rounded
+//     the way the loop would: to the even running sum. After a tie the sum
+//     is even, so whether the next tie rounds up depends only on the terms
+//     since the last tie (and on the sum before the first): the parities of
+//     the rounded terms between ties decide.
+// The terms are scaled and rounded in blocks of 256 with the sums of every
+// 16 of them. The bounds are checked per group of 16: its running sums lie
+// between the sum before it plus its negative terms and plus its positive
+// terms. A group with a tie, or one that may come too close to the edge, is
+// added term by term in integers, checking every running sum, as far as it
+// stays inside; from a term that leaves, in floating point.
+
+constexpr int kGroup = 16;
+constexpr int kGroups = 16;
+constexpr int64_t kGridBlock = kGroup * kGroups;
+constexpr double kRoundingConstant = 6755399441055744.0;  // 1.5 * 2^52
+constexpr double kScaledLimit = 2251799813685248.0;       // 2^51
+constexpr int64_t kBinadeLow = int64_t{1} << 52;
+constexpr int64_t kBinadeHigh = int64_t{1} << 53;
+
+// Per group of 16 terms, with r = the scaled term rounded to the nearest
+// integer: Σ r, Σ |r|, and a bit mask (bit j for term j) of the terms that
+// are not a number, too large, or a tie.
+struct GridGroups {
+  int64_t total[kGroups];
+  int64_t magnitude[kGroups];
+  uint16_t flagged[kGroups];
+};
+
+// The terms of a sum, computed from the samples the same way in the vector
+// kernel and one at a time (the operations are correctly rounded in both).
+struct Plain {
+  double operator()(double v) const { return v; }
+  [[gnu::target("avx512f")]] __m512d operator()(__m512d v) const { return v; }
+};
+struct Square {
+  double operator()(double v) const { return v * v; }
+  [[gnu::target("avx512f")]] __m512d operator()(__m512d v) const { return _mm512_mul_pd(v, v); }
+};
+struct Quotient {
+  double d;
+  double operator()(double v) const { return v / d; }
+  [[gnu::target("avx512f")]] __m512d operator()(__m512d v) const {
+    return _mm512_div_pd(v, _mm512_set1_pd(d));
+  }
+};
+struct SquaredDeviation {
+  double m;
+  double operator()(double v) const { return (v - m) * (v - m); }
+  [[gnu::target("avx512f")]] __m512d operator()(__m512d v) const {
+    const __m512d d = _mm512_sub_pd(v, _mm512_set1_pd(m));
+    return _mm512_mul_pd(d, d);
+  }
+};
+
+template <typename Term>
+void gridSumsGeneric(const double* x, double scale, GridGroups& g, const Term& term) {
+  const int64_t constantBits = std::bit_cast<int64_t>(kRoundingConstant);
+  for (int k = 0; k < kGroups; ++k) {
+    const double* v = x + k * kGroup;
+    int64_t sumRounded = 0, sumMagnitude = 0;
+    uint32_t flagged = 0;
+    for (int j = 0; j < kGroup; ++j) {
+      const double y = term(v[j]) * scale;
+      const double a = std::fabs(y);
+      // Adding the constant rounds to an integer (to even on a tie); the
+      // integer is then the difference of the bit patterns.
+      const double ry = y + kRoundingConstant;
+      const double ra = a + kRoundingConstant;
+      const bool flag = !(a < kScaledLimit) || std::fabs(y - (ry - kRoundingConstant)) == 0.5;
+      flagged |= static_cast<uint32_t>(flag) << j;
+      sumRounded += std::bit_cast<int64_t>(ry) - constantBits;
+      sumMagnitude += std::bit_cast<int64_t>(ra) - constantBits;
+    }
+    g.total[k] = sumRounded;
+    g.magnitude[k] = sumMagnitude;
+    g.flagged[k] = static_cast<uint16_t>(flagged);
+  }
+}
+
+// The same with AVX-512: eight groups at a time, their sums gathered into
+// one vector by a transposing reduction.
+[[gnu::target("avx512f")]] inline __m512i sumPairs(__m512i a, __m512i b) {
+  return _mm512_add_epi64(_mm512_maskz_unpacklo_epi64(0xFF, a, b), _mm512_maskz_unpackhi_epi64(0xFF, a, b));
+}
+[[gnu::target("avx512f")]] inline __m512i sumChunks(__m512i a, __m512i b) {
+  return _mm512_add_epi64(_mm512_maskz_shuffle_i64x2(0xFF, a, b, _MM_SHUFFLE(2, 0, 2, 0)),
+                          _mm512_maskz_shuffle_i64x2(0xFF, a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+}
+// Lane k: the sum of the lanes of v[k].
+[[gnu::target("avx512f")]] inline __m512i laneSums(const __m512i* v) {
+  const __m512i q0 = sumChunks(sumPairs(v[0], v[1]), sumPairs(v[2], v[3]));
+  const __m512i q1 = sumChunks(sumPairs(v[4], v[5]), sumPairs(v[6], v[7]));
+  return sumChunks(q0, q1);
+}
+
+template <typename Term>
+[[gnu::target("avx512f")]] void gridSums512(const double* x, double scale, GridGroups& g, const Term& term) {
+  const __m512d vscale = _mm512_set1_pd(scale);
+  const __m512d constant = _mm512_set1_pd(kRoundingConstant);
+  const __m512d limit = _mm512_set1_pd(kScaledLimit);
+  const __m512d half = _mm512_set1_pd(0.5);
+  const __m512i twiceBits =
+      _mm512_set1_epi64(static_cast<int64_t>(2 * std::bit_cast<uint64_t>(kRoundingConstant)));
+  for (int half8 = 0; half8 < kGroups; half8 += 8) {
+    __m512i totals[8], magnitudes[8];
+    for (int k = 0; k < 8; ++k) {
+      const double* v = x + (half8 + k) * kGroup;
+      const __m512d y0 = _mm512_mul_pd(term(_mm512_loadu_pd(v)), vscale);
+      const __m512d y1 = _mm512_mul_pd(term(_mm512_loadu_pd(v + 8)), vscale);
+      const __m512d a0 = _mm512_abs_pd(y0), a1 = _mm512_abs_pd(y1);
+      const __m512d ry0 = _mm512_add_pd(y0, constant), ry1 = _mm512_add_pd(y1, constant);
+      const __m512d ra0 = _mm512_add_pd(a0, constant), ra1 = _mm512_add_pd(a1, constant);
+      const __m512d f0 = _mm512_abs_pd(_mm512_sub_pd(a0, _mm512_sub_pd(ra0, constant)));
+      const __m512d f1 = _mm512_abs_pd(_mm512_sub_pd(a1, _mm512_sub_pd(ra1, constant)));
+      const __mmask8 flag0 =
+          _mm512_cmp_pd_mask(a0, limit, _CMP_NLT_UQ) | _mm512_cmp_pd_mask(f0, half, _CMP_EQ_OQ);
+      const __mmask8 flag1 =
+          _mm512_cmp_pd_mask(a1, limit, _CMP_NLT_UQ) | _mm512_cmp_pd_mask(f1, half, _CMP_EQ_OQ);
+      g.flagged[half8 + k] = static_cast<uint16_t>(flag0 | (flag1 << 8));
+      totals[k] =
+          _mm512_sub_epi64(_mm512_add_epi64(_mm512_castpd_si512(ry0), _mm512_castpd_si512(ry1)), twiceBits);
+      magnitudes[k] =
+          _mm512_sub_epi64(_mm512_add_epi64(_mm512_castpd_si512(ra0), _mm512_castpd_si512(ra1)), twiceBits);
+    }
+    _mm512_storeu_si512(g.total + half8, laneSums(totals));
+    _mm512_storeu_si512(g.magnitude + half8, laneSums(magnitudes));
+  }
+}
+
+// A group's ties in detail, for the flagged groups only: bit j of `odd` is
+// set when r_j is odd, of `ties` when term j is a tie, of `up` when the tie
+// was rounded up (r = y + 1/2), and `bad` marks terms that are not a number
+// or too large.
+struct TieMasks {
+  uint32_t odd = 0, ties = 0, up = 0, bad = 0;
+};
+
+template <typename Term>
+TieMasks tieMasksGeneric(const double* v, double scale, const Term& term) {
+  const int64_t constantBits = std::bit_cast<int64_t>(kRoundingConstant);
+  TieMasks m;
+  for (int j = 0; j < kGroup; ++j) {
+    const double y = term(v[j]) * scale;
+    const double ry = y + kRoundingConstant;
+    const double d = y - (ry - kRoundingConstant);
+    const int64_t r = std::bit_cast<int64_t>(ry) - constantBits;
+    m.bad |= static_cast<uint32_t>(!(std::fabs(y) < kScaledLimit)) << j;
+    m.odd |= static_cast<uint32_t>(r & 1) << j;
+    m.ties |= static_cast<uint32_t>(d == 0.5 || d == -0.5) << j;
+    m.up |= static_cast<uint32_t>(d == -0.5) << j;
+  }
+  return m;
+}
+
+template <typename Term>
+[[gnu::target("avx512f")]] TieMasks tieMasks512(const double* v, double scale, const Term& term) {
+  const __m512d vscale = _mm512_set1_pd(scale);
+  const __m512d constant = _mm512_set1_pd(kRoundingConstant);
+  const __m512d limit = _mm512_set1_pd(kScaledLimit);
+  const __m512i one = _mm512_set1_epi64(1);
+  TieMasks m;
+  for (int h = 0; h < 2; ++h) {
+    const __m512d y = _mm512_mul_pd(term(_mm512_loadu_pd(v + 8 * h)), vscale);
+    const __m512d ry = _mm512_add_pd(y, constant);
+    const __m512d d = _mm512_sub_pd(y, _mm512_sub_pd(ry, constant));
+    // The low bit of the rounded integer is the low bit of ry's pattern.
+    const uint32_t odd = _mm512_test_epi64_mask(_mm512_castpd_si512(ry), one);
+    const uint32_t down = _mm512_cmp_pd_mask(d, _mm512_set1_pd(0.5), _CMP_EQ_OQ);
+    const uint32_t up = _mm512_cmp_pd_mask(d, _mm512_set1_pd(-0.5), _CMP_EQ_OQ);
+    const uint32_t bad = _mm512_cmp_pd_mask(_mm512_abs_pd(y), limit, _CMP_NLT_UQ);
+    m.odd |= odd << (8 * h);
+    m.ties |= (down | up) << (8 * h);
+    m.up |= up << (8 * h);
+    m.bad |= bad << (8 * h);
+  }
+  return m;
+}
+
+inline uint32_t parityOf(uint32_t x) {
+  x ^= x >> 8;
+  x ^= x >> 4;
+  x ^= x >> 2;
+  x ^= x >> 1;
+  return x & 1u;
+}
+
+// How much the loop's rounding of the ties adds to Σ r: a tie goes to the
+// even running sum, where r went to the even integer. After a tie the sum is
+// even, so each tie is decided by the parities of the rounded terms since
+// the previous tie (for the first, since the group's start sum `units`).
+inline int64_t tieCorrection(const TieMasks& m, int64_t units) {
+  int64_t correction = 0;
+  uint32_t parity = static_cast<uint32_t>(units & 1);
+  uint32_t from = 0;  // first term after the previous tie
+  for (uint32_t ties = m.ties; ties != 0; ties &= ties - 1) {
+    const auto j = static_cast<uint32_t>(std::countr_zero(ties));
+    const uint32_t between = ((uint32_t{1} << j) - 1) & ~((uint32_t{1} << from) - 1);
+    parity ^= parityOf(m.odd & between);
+    // r = f + 1 when rounded up (then f is odd), r = f when rounded down
+    // (f even); the loop takes f + 1 exactly when the sum before plus f is
+    // odd.
+    const uint32_t fOdd = (m.up >> j) & 1u;
+    correction += static_cast<int64_t>(parity ^ fOdd) - static_cast<int64_t>(fOdd);
+    parity = 0;
+    from = j + 1;
+  }
+  return correction;
+}
+
+// Adds the terms of a group one at a time in units of the grid, each
+// rounded as the loop rounds it: a tie goes to the even sum. Stops before a
+// term that is not a number or too large, or whose sum would leave the
+// binade's interior. Returns the number of terms added.
+template <typename Term>
+int addGroupExactly(const double* v, double scale, const Term& term, int64_t& units) {
+  const int64_t constantBits = std::bit_cast<int64_t>(kRoundingConstant);
+  int64_t sum = units;
+  int j = 0;
+  for (; j < kGroup; ++j) {
+    const double y = term(v[j]) * scale;
+    if (!(std::fabs(y) < kScaledLimit)) break;
+    const double ry = y + kRoundingConstant;
+    const int64_t r = std::bit_cast<int64_t>(ry) - constantBits;
+    const double d = y - (ry - kRoundingConstant);
+    int64_t next;
+    if (d == 0.5 || d == -0.5) {
+      const int64_t below = d > 0 ? r : r - 1;  // y = below + 1/2
+      next = (sum + below + 1) & ~int64_t{1};
+    } else {
+      next = sum + r;
+    }
+    if (next <= kBinadeLow || next >= kBinadeHigh) break;
+    sum = next;
+  }
+  units = sum;
+  return j;
+}
+
+bool detectAvx512() {
+  __builtin_cpu_init();  // may run before the library's own start-up code
+  return __builtin_cpu_supports("avx512f") != 0;
+}
+const bool kDetectedAvx512 = detectAvx512();
+bool kHaveAvx512 = kDetectedAvx512;
+
+// The grid of a running sum: its binade's scale 2^(52-E) (negative for a
+// negative sum) and the sum in units of 2^(E-52). False when the sum is
+// zero, too small for the scale to exist, or not finite.
+struct Grid {
+  int exponent;
+  double scale;
+  int64_t units;
+};
+
+bool gridOf(double s, Grid& g) {
+  const auto bits = std::bit_cast<uint64_t>(s);
+  const auto biased = static_cast<int>((bits >> 52) & 0x7ff);
+  // Normal, not too small for the scale to exist (2^-960), finite.
+  if (biased < 1023 - 960 || biased == 0x7ff) return false;
+  g.exponent = biased - 1023;
+  g.units = static_cast<int64_t>((bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52));
+  const double scale = std::bit_cast<double>(static_cast<uint64_t>(1023 + 52 - g.exponent) << 52);
+  g.scale = (bits >> 63) != 0 ? -scale : scale;
+  return true;
+}
+
+double valueOf(const Grid& g) {
+  const double unit = std::bit_cast<double>(static_cast<uint64_t>(1023 - 52 + g.exponent) << 52);
+  const double r = static_cast<double>(g.units) * unit;
+  return g.scale < 0 ? -r : r;
+}
+
+// Adds the terms of one block (256) from the grid of s onwards: groups on
+// the grid while they stay inside the binade; a group that does not is added
+// one term after the other, and the grid goes on after it when the sum is
+// still in the same binade. When it has left it, the block ends there.
+// Returns the number of terms added; `gridded` tells whether any group went
+// on the grid.
+template <typename Term>
+int64_t addBlock(const double* x, double& sum, const Term& term, bool& gridded) {
+  double s = sum;  // in a register, not written back at every addition
+  gridded = false;
+  Grid grid;
+  if (!gridOf(s, grid)) {
+    for (int64_t j = 0; j < kGridBlock; ++j) s += term(x[j]);
+    sum = s;
+    return kGridBlock;
+  }
+  GridGroups g;
+  if (kHaveAvx512)
+    gridSums512(x, grid.scale, g, term);
+  else
+    gridSumsGeneric(x, grid.scale, g, term);
+  // Relative to the sum before the block: the sum before group k (excl),
+  // and the lowest and highest running sums inside group k.
+  int64_t before[kGroups + 1], lowest[kGroups], highest[kGroups];
+  before[0] = 0;
+  for (int k = 0; k < kGroups; ++k) before[k + 1] = before[k] + g.total[k];
+  for (int k = 0; k < kGroups; ++k) {
+    lowest[k] = before[k] + (g.total[k] - g.magnitude[k]) / 2;
+    highest[k] = before[k] + (g.magnitude[k] + g.total[k]) / 2;
+  }
+  // `base` + before[k] is the sum before group k while the groups from k on
+  // go as planned.
+  int64_t base = grid.units;
+  int k = 0;
+  while (k < kGroups) {
+    int stop = k;
+    while (stop < kGroups && g.flagged[stop] == 0 && base + lowest[stop] > kBinadeLow &&
+           base + highest[stop] < kBinadeHigh)
+      ++stop;
+    grid.units = base + before[stop];
+    gridded = gridded || stop > k;
+    if (stop == kGroups) break;
+    k = stop;
+    const int64_t negative = lowest[k] - before[k];
+    const int64_t positive = highest[k] - before[k];
+    bool done = false;
+    if (g.flagged[k] != 0) {
+      // Ties: each may move the sum by one unit more than r says.
+      const TieMasks m = kHaveAvx512 ? tieMasks512(x + k * kGroup, grid.scale, term)
+                                     : tieMasksGeneric(x + k * kGroup, grid.scale, term);
+      if (m.bad == 0 && grid.units + negative - kGroup > kBinadeLow &&
+          grid.units + positive + kGroup < kBinadeHigh) {
+        grid.units += g.total[k] + tieCorrection(m, grid.units);
+        done = true;
+      }
+    }
+    if (!done) {
+      // Near the binade's edge: term by term in units of the grid as far as
+      // that goes, then the rest of the group in floating point.
+      const double* v = x + k * kGroup;
+      const int exact = addGroupExactly(v, grid.scale, term, grid.units);
+      if (exact < kGroup) {
+        s = valueOf(grid);
+        for (int j = exact; j < kGroup; ++j) s += term(v[j]);
+        // Still in the binade the group sums were made for: go on with them.
+        Grid now;
+        if (!gridOf(s, now) || now.exponent != grid.exponent || (now.scale < 0) != (grid.scale < 0)) {
+          sum = s;
+          return (k + 1) * kGroup;
+        }
+        grid.units = now.units;
+      }
+    }
+    gridded = true;
+    ++k;
+    base = grid.units - before[k];
+  }
+  sum = valueOf(grid);
+  return kGridBlock;
+}
+
+// s + term(x[0]) + term(x[1]) + ..., one after the other.
+template <typename Term>
+double orderedSumOf(const double* x, int64_t n, double s, const Term& term) {
+  int64_t i = 0;
+  int skip = 0, backoff = 0;
+  while (n - i >= kGridBlock) {
+    if (skip > 0) {
+      // Sums that keep leaving their binade (near zero) are tried less
+      // often: after each block without progress, twice as many blocks
+      // one term after the other, up to eight.
+      --skip;
+      for (int64_t j = 0; j < kGridBlock; ++j) s += term(x[i + j]);
+      i += kGridBlock;
+      continue;
+    }
+    bool gridded;
+    i += addBlock(x + i, s, term, gridded);
+    if (gridded) {
+      backoff = 0;
+    } else {
+      backoff = backoff == 0 ? 1 : (backoff < 8 ? backoff * 2 : 8);
+      skip = backoff;
+    }
+  }
+  for (; i < n; ++i) s += term(x[i]);
+  return s;
+}
+
 }  // namespace
 
-double sum(const double* x, int64_t n) {
-  double s = 0.0;
-  for (int64_t i = 0; i < n; ++i) s += x[i];
-  return s;
+void forcePortableSums(bool on) {
+  kHaveAvx512 = !on && kDetectedAvx512;
 }
 
-double sumOfSquares(const double* x, int64_t n) {
-  double s = 0.0;
-  for (int64_t i = 0; i < n; ++i) s += x[i] * x[i];
-  return s;
+double orderedSum(const double* t, int64_t n, double s) {
+  return orderedSumOf(t, n, s, Plain{});
 }
 
-double sumOfQuotients(const double* x, int64_t n, double d) {
-  double q[kBlock];
+namespace {
+
+// Σ term(x[i]) in index order: the terms a block at a time, then their sum.
+template <typename Terms>
+double sumOfTerms(const double* x, int64_t n, Terms terms) {
+  alignas(64) double q[kBlock];
   double s = 0.0;
   for (int64_t i = 0; i < n; i += kBlock) {
     const int64_t m = n - i < kBlock ? n - i : kBlock;
-    for (int64_t j = 0; j < m; ++j) q[j] = x[i + j] / d;
-    for (int64_t j = 0; j < m; ++j) s += q[j];
+    terms(x + i, q, m);
+    s = orderedSum(q, m, s);
   }
   return s;
+}
+
+}  // namespace
+
+double sum(const double* x, int64_t n) {
+  return orderedSumOf(x, n, 0.0, Plain{});
+}
+
+double sumOfSquares(const double* x, int64_t n) {
+  return orderedSumOf(x, n, 0.0, Square{});
+}
+
+double sumOfQuotients(const double* x, int64_t n, double d) {
+  return orderedSumOf(x, n, 0.0, Quotient{d});
 }
 
 double sumOfSquaredDeviations(const double* x, int64_t n, double m) {
-  double s = 0.0;
-  for (int64_t i = 0; i < n; ++i) {
-    const double d = x[i] - m;
-    s += d * d;
-  }
-  return s;
+  return orderedSumOf(x, n, 0.0, SquaredDeviation{m});
 }
 
+// The square is the one power whose exact value rounds in one multiplication.
 double sumOfPowers(const double* x, int64_t n, double k) {
-  double s = 0.0;
-  for (int64_t i = 0; i < n; ++i) s += std::pow(x[i], k);
-  return s;
+  if (k == 2.0) return sumOfSquares(x, n);
+  return sumOfTerms(x, n, [k](const double* v, double* q, int64_t m) {
+    for (int64_t j = 0; j < m; ++j) q[j] = std::pow(v[j], k);
+  });
 }
 
 double sumOfDeviationPowers(const double* x, int64_t n, double m, double k) {
-  double s = 0.0;
-  for (int64_t i = 0; i < n; ++i) s += std::pow(x[i] - m, k);
-  return s;
+  if (k == 2.0) return sumOfSquaredDeviations(x, n, m);
+  return sumOfTerms(x, n, [m, k](const double* v, double* q, int64_t c) {
+    for (int64_t j = 0; j < c; ++j) q[j] = std::pow(v[j] - m, k);
+  });
 }
 
 double sumOfLog10Magnitudes(const double* x, int64_t n) {
-  double s = 0.0;
-  for (int64_t i = 0; i < n; ++i) s += std::log10(std::fabs(x[i]));
-  return s;
+  return sumOfTerms(x, n, [](const double* v, double* q, int64_t m) {
+    vec::apply(vec::Unary::Abs, v, q, m);
+    vec::apply(vec::Unary::Log10, q, q, m);
+  });
 }
 
 double range(const double* x, int64_t n) {
@@ -176,10 +587,18 @@ double range(const double* x, int64_t n) {
   return largest - smallest;
 }
 
-int64_t maxIndex(const double* x, int64_t n) { return extremeIndex<true>(x, n); }
-int64_t minIndex(const double* x, int64_t n) { return extremeIndex<false>(x, n); }
-double maxValue(const double* x, int64_t n) { return extremeValue<true>(x, n); }
-double minValue(const double* x, int64_t n) { return extremeValue<false>(x, n); }
+int64_t maxIndex(const double* x, int64_t n) {
+  return extremeIndex<true>(x, n);
+}
+int64_t minIndex(const double* x, int64_t n) {
+  return extremeIndex<false>(x, n);
+}
+double maxValue(const double* x, int64_t n) {
+  return extremeValue<true>(x, n);
+}
+double minValue(const double* x, int64_t n) {
+  return extremeValue<false>(x, n);
+}
 
 }  // namespace stats
 
@@ -194,7 +613,9 @@ using lang::KindInteger;
 // is the duration the source covered; its x offset stays.
 void storeAggregate(ValueStore& values, const Operand& target, double value, int64_t samples, float dx) {
   switch (target.kind()) {
-    case KindInteger: values.storeScalar(target, value); return;
+    case KindInteger:
+      values.storeScalar(target, value);
+      return;
     case KindFloat:
     case KindArray: {
       ValueArray& r = values.ArrayOf(target);
@@ -205,7 +626,8 @@ void storeAggregate(ValueStore& values, const Operand& target, double value, int
       r.xDistance = static_cast<float>(static_cast<double>(samples) * static_cast<double>(dx));
       return;
     }
-    default: lang::raiseRuntimeError(kErrOperandKind);
+    default:
+      lang::raiseRuntimeError(kErrOperandKind);
   }
 }
 
@@ -213,7 +635,9 @@ void storeAggregate(ValueStore& values, const Operand& target, double value, int
 // length and axis stay) or an integer.
 void storePlain(ValueStore& values, const Operand& target, double value) {
   switch (target.kind()) {
-    case KindInteger: values.storeScalar(target, value); return;
+    case KindInteger:
+      values.storeScalar(target, value);
+      return;
     case KindFloat:
     case KindArray: {
       ValueArray& r = values.ArrayOf(target);
@@ -221,7 +645,8 @@ void storePlain(ValueStore& values, const Operand& target, double value) {
       r.data[0] = value;
       return;
     }
-    default: lang::raiseRuntimeError(kErrOperandKind);
+    default:
+      lang::raiseRuntimeError(kErrOperandKind);
   }
 }
 
@@ -362,9 +787,17 @@ void runExtremePosition(RunContext& ctx, Operand* ops, int) {
 
 }  // namespace
 
-void runMaxxy(RunContext& ctx, Operand* ops, int count) { runExtremePosition<true, false>(ctx, ops, count); }
-void runMinxy(RunContext& ctx, Operand* ops, int count) { runExtremePosition<false, false>(ctx, ops, count); }
-void runMaxiy(RunContext& ctx, Operand* ops, int count) { runExtremePosition<true, true>(ctx, ops, count); }
-void runMiniy(RunContext& ctx, Operand* ops, int count) { runExtremePosition<false, true>(ctx, ops, count); }
+void runMaxxy(RunContext& ctx, Operand* ops, int count) {
+  runExtremePosition<true, false>(ctx, ops, count);
+}
+void runMinxy(RunContext& ctx, Operand* ops, int count) {
+  runExtremePosition<false, false>(ctx, ops, count);
+}
+void runMaxiy(RunContext& ctx, Operand* ops, int count) {
+  runExtremePosition<true, true>(ctx, ops, count);
+}
+void runMiniy(RunContext& ctx, Operand* ops, int count) {
+  runExtremePosition<false, true>(ctx, ops, count);
+}
 
 }  // namespace morvel::builtins

@@ -1,13 +1,17 @@
 // Statistics and classification rows, run statement by statement.
+#include "builtins/statistics.h"
+
+#include <bit>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "builtin_test_util.h"
-#include "builtins/statistics.h"
 
 namespace morvel::builtins::testing {
 namespace {
@@ -26,6 +30,110 @@ std::string caseName(const std::string& statement, size_t index) {
   for (size_t k = from; k < statement.size() && std::isalpha(static_cast<unsigned char>(statement[k])); ++k)
     name += statement[k];
   return name + "_" + std::to_string(index);
+}
+
+// --- sums in index order --------------------------------------------------------
+
+// orderedSum must give the bits of the plain loop for every kind of data:
+// sums that stay in one binade (the integer path), that cross powers of two,
+// wander around zero, meet ties, huge or tiny magnitudes, and non-numbers.
+struct SumData {
+  const char* name;
+  double start;
+  std::function<double(std::mt19937_64&, int)> term;
+};
+
+TEST(OrderedSum, EqualsTheOneAfterTheOtherLoopBitForBit) {
+  const std::vector<SumData> data = {
+      {"uniform -10..10", 0.0,
+       [](auto& g, int) { return std::uniform_real_distribution<double>(-10, 10)(g); }},
+      {"uniform 0..1", 0.0, [](auto& g, int) { return std::uniform_real_distribution<double>(0, 1)(g); }},
+      {"drifting down", 5e4, [](auto& g, int) { return std::uniform_real_distribution<double>(-1, 0.5)(g); }},
+      {"large start", 1e6, [](auto& g, int) { return std::uniform_real_distribution<double>(-1, 1)(g); }},
+      // Terms of whole and half units of 1.5's grid: ties at every other step.
+      {"half units", 1.5,
+       [](auto& g, int) { return static_cast<double>(static_cast<int>(g() % 11) - 5) * 0x1p-53; }},
+      {"half units at 2^52", 0x1p52 + 3,
+       [](auto& g, int) { return static_cast<double>(static_cast<int>(g() % 7) - 3) * 0.5; }},
+      // Sums walking along a power of two in eighths of the grid unit above it
+      // (below 2, halfway values of the finer grid round differently).
+      {"at the lower edge", 2.0,
+       [](auto& g, int) { return static_cast<double>(static_cast<int>(g() % 27) - 13) * 0x1p-54; }},
+      {"at the upper edge", 4.0 - 0x1p-50,
+       [](auto& g, int) { return static_cast<double>(static_cast<int>(g() % 27) - 13) * 0x1p-54; }},
+      // The first block reaches 2 exactly and then goes below it by less
+      // than half a unit of the grid above 2 (rounds to 2 - 2^-52, not 2).
+      {"onto the edge", 2.0 + 0x1p-51,
+       [](auto&, int k) { return k == 0   ? -0x1p-51
+                                 : k == 1 ? -0.3 * 0x1p-51
+                                          : 0.0; }},
+      {"alternating sign", 0.0, [](auto&, int k) { return (k % 2 != 0 ? -1.0 : 1.0) * (1.0 + k * 1e-9); }},
+      {"magnitudes 1e-20..1e20", 0.0,
+       [](auto& g, int) {
+         std::uniform_real_distribution<double> e(-20, 20);
+         return ((g() & 1) != 0 ? -1.0 : 1.0) * std::pow(10.0, e(g));
+       }},
+      {"small terms, few big", 1.0,
+       [](auto& g, int k) {
+         return k % 5000 == 4999 ? 1e9 : std::uniform_real_distribution<double>(0, 1e-6)(g);
+       }},
+      {"subnormal", 0x1p-1000,
+       [](auto& g, int) { return std::uniform_real_distribution<double>(-1, 1)(g) * 0x1p-1060; }},
+      {"near the scale limit", 0x1p-959,
+       [](auto& g, int) { return std::uniform_real_distribution<double>(-1, 1)(g) * 0x1p-980; }},
+      {"near the largest", 1e308,
+       [](auto& g, int) { return std::uniform_real_distribution<double>(-1, 1.2)(g) * 1e292; }},
+      {"a NaN", 3.0, [](auto&, int k) { return k == 70001 ? kNaN : 0.25; }},
+      {"an infinity", 3.0, [](auto&, int k) { return k == 1000 ? -kInf : 0.25; }},
+      {"negative zeros", -0.0, [](auto&, int) { return -0.0; }},
+  };
+  for (const bool portable : {false, true})
+    for (const SumData& d : data) {
+      stats::forcePortableSums(portable);
+      std::mt19937_64 g(42);
+      std::vector<double> t(200003);
+      for (int k = 0; k < static_cast<int>(t.size()); ++k) t[k] = d.term(g, k);
+      for (int64_t n :
+           {int64_t{0}, int64_t{255}, int64_t{257}, int64_t{100000}, static_cast<int64_t>(t.size())}) {
+        double loop = d.start;
+        for (int64_t k = 0; k < n; ++k) loop += t[k];
+        const double ordered = stats::orderedSum(t.data(), n, d.start);
+        EXPECT_EQ(std::bit_cast<uint64_t>(ordered), std::bit_cast<uint64_t>(loop))
+            << d.name << (portable ? " (portable)" : "") << ", n = " << n << ": " << ordered << " against "
+            << loop;
+      }
+    }
+  stats::forcePortableSums(false);
+}
+
+// The aggregates built on the ordered sum, on a long array: the loops as
+// written (moment of order 2 squares by multiplication).
+TEST_F(StatisticsTest, LongArraySumsAreTheWrittenLoops) {
+  std::mt19937_64 g(7);
+  std::normal_distribution<double> d(3.0, 20.0);
+  std::vector<double> x(123457);
+  for (double& s : x) s = d(g);
+  const double n = static_cast<double>(x.size());
+  double sum = 0, squares = 0, quotients = 0, cubes = 0;
+  for (double s : x) {
+    sum += s;
+    squares += s * s;
+    quotients += s / n;
+    cubes += std::pow(s, 3.0);
+  }
+  double deviations = 0;
+  for (double s : x) deviations += (s - quotients) * (s - quotients);
+  beforeRun_ = [&] { setSamples(1, x); };
+  ASSERT_EQ(run("v1 = sum(a1)\nv2 = mean(a1)\nv3 = eff(a1)\nv4 = moment(a1, 2)\nv5 = stddev(a1)\n"
+                "v6 = zmoment(a1, 2)\nv7 = moment(a1, 3)"),
+            0);
+  EXPECT_EQ(v(1), sum);
+  EXPECT_EQ(v(2), sum / n);
+  EXPECT_EQ(v(3), std::sqrt(squares / (n - 1)));
+  EXPECT_EQ(v(4), squares / (n - 1));
+  EXPECT_EQ(v(5), std::sqrt(deviations / (n - 1)));
+  EXPECT_EQ(v(6), deviations / (n - 1));
+  EXPECT_EQ(v(7), cubes / (n - 1));
 }
 
 // --- aggregates -----------------------------------------------------------------
@@ -54,10 +162,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, Aggregate,
     ::testing::Values(
         AggregateCase{"v1 = eff(a1)", {1, 2, 3, 4}, std::sqrt(10.0)},
-        AggregateCase{"v1 = moment(a1, 2)", {1, 2, 3}, 7.0},
-        AggregateCase{"v1 = gmean(a1)", {-2, 8}, 4.0},
-        AggregateCase{"v1 = gmean(a1)", {3, 0, 5}, 0.0},
-        AggregateCase{"v1 = sum(a1)", {1, 2, 3.5}, 6.5},
+        AggregateCase{"v1 = moment(a1, 2)", {1, 2, 3}, 7.0}, AggregateCase{"v1 = gmean(a1)", {-2, 8}, 4.0},
+        AggregateCase{"v1 = gmean(a1)", {3, 0, 5}, 0.0}, AggregateCase{"v1 = sum(a1)", {1, 2, 3.5}, 6.5},
         // Index order: 1e16 + 1 rounds back to 1e16 twice, so the ones vanish
         // (any pairwise or compensated sum gives 2).
         AggregateCase{"v1 = sum(a1)", {1e16, 1, 1, -1e16}, 0.0},
@@ -69,21 +175,18 @@ INSTANTIATE_TEST_SUITE_P(
         // A fractional power of a negative base is not a number.
         AggregateCase{"v1 = moment(a1, 0.5)", {4, -1}, kNaN},
         // One sample: the divisor n - 1 is 0.
-        AggregateCase{"v1 = moment(a1, 2)", {3}, kInf},
-        AggregateCase{"v1 = moment(a1, 2)", {0}, kNaN},
+        AggregateCase{"v1 = moment(a1, 2)", {3}, kInf}, AggregateCase{"v1 = moment(a1, 2)", {0}, kNaN},
         // max and min start from the first number.
         AggregateCase{"v1 = max(a1)", {-3e37, -2e37, -5e37}, -2e37},
         AggregateCase{"v1 = min(a1)", {3e37, 2e37, 5e37}, 2e37},
         AggregateCase{"v1 = max(a1)", {kNaN, -4, -2, kNaN, -3}, -2},
         AggregateCase{"v1 = min(a1)", {kNaN, 4, 2, kNaN, 3}, 2},
-        AggregateCase{"v1 = max(a1)", {kNaN, kNaN}, -1e37},
-        AggregateCase{"v1 = min(a1)", {kNaN}, 1e37},
+        AggregateCase{"v1 = max(a1)", {kNaN, kNaN}, -1e37}, AggregateCase{"v1 = min(a1)", {kNaN}, 1e37},
         // Equal maxima: the first one stays (it matters only for zeros).
         AggregateCase{"v1 = max(a1)", {-1, -0.0, 0.0, -5, 0.0, -0.0, -2, -3, -4, -6, -7}, -0.0},
         AggregateCase{"v1 = min(a1)", {1, 0.0, -0.0, 5, -0.0, 2, 3, 4, 6, 7}, 0.0},
         AggregateCase{"v1 = amp(a1)", {3, -1, 7, 2, kNaN, 0, 1, 1, 1, 1, 1, 1}, 8},
-        AggregateCase{"v1 = amp(a1)", {}, -2e37},
-        AggregateCase{"v1 = amp(a1)", {kNaN}, -2e37}),
+        AggregateCase{"v1 = amp(a1)", {}, -2e37}, AggregateCase{"v1 = amp(a1)", {kNaN}, -2e37}),
     [](const auto& info) { return caseName(info.param.statement, info.index); });
 
 TEST_F(StatisticsTest, LongArraysFindTheExtremesInEveryLane) {
@@ -187,14 +290,30 @@ TEST_F(StatisticsTest, CheckRoutinesTestTheKinds) {
     const char* statement;
     bool accepted;
   } cases[] = {
-      {"v1 = sum(a1)", true},          {"v1 = sum(v2)", false},           {"v1 = sum()", false},
-      {"i1 = mean(a1)", true},         {"v1 = stddev(a1)", true},         {"v1 = amp(v1)", false},
-      {"v1 = moment(a1, v2)", true},   {"v1 = moment(a1, i2)", false},    {"v1 = zmoment(a1)", false},
-      {"v1 = gmean(v2)", true},        {"maxxy(a1, v1, v2)", true},       {"maxxy(a1, i1, v2)", false},
-      {"maxiy(a1, i1, v2)", true},     {"miniy(a1, v1, v2)", false},      {"minxy(v1, v2, v3)", false},
-      {"a1 = quant(a2, 0, 1, i3)", true}, {"v1 = quant(a2, 0, 1, 4)", false}, {"a1 = quant(a2, 0, i1, 4)", false},
-      {"a1 = trigger(a2, 1)", true},   {"a1 = trigger(v2, 1)", false},    {"levelcr(v1)", true},
-      {"chklimit()", true},            {"fifoin(a1, v1, 4)", true},       {"delminmax(a1)", true},
+      {"v1 = sum(a1)", true},
+      {"v1 = sum(v2)", false},
+      {"v1 = sum()", false},
+      {"i1 = mean(a1)", true},
+      {"v1 = stddev(a1)", true},
+      {"v1 = amp(v1)", false},
+      {"v1 = moment(a1, v2)", true},
+      {"v1 = moment(a1, i2)", false},
+      {"v1 = zmoment(a1)", false},
+      {"v1 = gmean(v2)", true},
+      {"maxxy(a1, v1, v2)", true},
+      {"maxxy(a1, i1, v2)", false},
+      {"maxiy(a1, i1, v2)", true},
+      {"miniy(a1, v1, v2)", false},
+      {"minxy(v1, v2, v3)", false},
+      {"a1 = quant(a2, 0, 1, i3)", true},
+      {"v1 = quant(a2, 0, 1, 4)", false},
+      {"a1 = quant(a2, 0, i1, 4)", false},
+      {"a1 = trigger(a2, 1)", true},
+      {"a1 = trigger(v2, 1)", false},
+      {"levelcr(v1)", true},
+      {"chklimit()", true},
+      {"fifoin(a1, v1, 4)", true},
+      {"delminmax(a1)", true},
   };
   for (const auto& c : cases) EXPECT_EQ(compileError(c.statement), c.accepted ? 0 : 3) << c.statement;
 }
@@ -293,7 +412,8 @@ class Levelcr : public BuiltinTest, public ::testing::WithParamInterface<Levelcr
 TEST_P(Levelcr, CountsCrossings) {
   const LevelcrCase& c = GetParam();
   beforeRun_ = [&] { setSamples(1, c.samples); };
-  ASSERT_EQ(run(std::string("a2 = levelcr(a1, ") + c.arguments + ")\na1 = levelcr(a1, " + c.arguments + ")"), 0);
+  ASSERT_EQ(run(std::string("a2 = levelcr(a1, ") + c.arguments + ")\na1 = levelcr(a1, " + c.arguments + ")"),
+            0);
   EXPECT_EQ(samples(2), c.expected);
   EXPECT_EQ(samples(1), c.expected) << "source as its own result";
 }
@@ -394,10 +514,10 @@ TEST_F(StatisticsTest, ChklimitModes) {
     const char* call;
     int expected;
   } cases[] = {
-      {"chklimit(5, -10, 10)", 1},        {"chklimit(-10, -10, 10)", 1},   {"chklimit(10, -10, 10)", 1},
-      {"chklimit(10.5, -10, 10)", 0},     {"chklimit(-11, -10, 10, 0)", 0}, {"chklimit(-11, -10, 10, 1)", 1},
-      {"chklimit(-9, -10, 10, 1)", 1},    {"chklimit(-11.5, -10, 10, 1)", 0}, {"chklimit(-8.5, -10, 10, 1)", 0},
-      {"chklimit(100, 100, 0, 1)", 1},    {"chklimit(100.1, 100, 0, 1)", 0}, {"chklimit(5, -10, 10, 2)", 77},
+      {"chklimit(5, -10, 10)", 1},     {"chklimit(-10, -10, 10)", 1},      {"chklimit(10, -10, 10)", 1},
+      {"chklimit(10.5, -10, 10)", 0},  {"chklimit(-11, -10, 10, 0)", 0},   {"chklimit(-11, -10, 10, 1)", 1},
+      {"chklimit(-9, -10, 10, 1)", 1}, {"chklimit(-11.5, -10, 10, 1)", 0}, {"chklimit(-8.5, -10, 10, 1)", 0},
+      {"chklimit(100, 100, 0, 1)", 1}, {"chklimit(100.1, 100, 0, 1)", 0},  {"chklimit(5, -10, 10, 2)", 77},
   };
   for (const auto& c : cases) {
     ASSERT_EQ(run(std::string("i1 = 77\ni1 = ") + c.call), 0) << c.call;
@@ -431,7 +551,7 @@ TEST_F(StatisticsTest, TriggerFindsRisesThroughTheLevel) {
   EXPECT_EQ(samples(5), (std::vector<double>{2, 5}));
   EXPECT_EQ(v(3), -1.0);
   EXPECT_EQ(array(6).length, 0);
-  EXPECT_EQ(i(1), 7);  // an integer result stays
+  EXPECT_EQ(i(1), 7);                                  // an integer result stays
   EXPECT_EQ(samples(2), (std::vector<double>{2, 5}));  // the source as its own result
 }
 
