@@ -423,61 +423,59 @@ int64_t addBlock(const double* x, double& sum, const Term& term, bool& gridded) 
     gridSums512(x, grid.scale, g, term);
   else
     gridSumsGeneric(x, grid.scale, g, term);
-  // Relative to the sum before the block: the sum before group k (excl),
-  // and the lowest and highest running sums inside group k.
-  int64_t before[kGroups + 1], lowest[kGroups], highest[kGroups];
-  before[0] = 0;
-  for (int k = 0; k < kGroups; ++k) before[k + 1] = before[k] + g.total[k];
-  for (int k = 0; k < kGroups; ++k) {
-    lowest[k] = before[k] + (g.total[k] - g.magnitude[k]) / 2;
-    highest[k] = before[k] + (g.magnitude[k] + g.total[k]) / 2;
+  {
+    // The whole block at once when no term is flagged and even its bounds
+    // stay inside the binade.
+    int64_t total = 0, magnitude = 0;
+    uint32_t flagged = 0;
+    for (int k = 0; k < kGroups; ++k) {
+      total += g.total[k];
+      magnitude += g.magnitude[k];
+      flagged |= g.flagged[k];
+    }
+    if (flagged == 0 && grid.units + (total - magnitude) / 2 > kBinadeLow &&
+        grid.units + (magnitude + total) / 2 < kBinadeHigh) {
+      grid.units += total;
+      gridded = true;
+      sum = valueOf(grid);
+      return kGridBlock;
+    }
   }
-  // `base` + before[k] is the sum before group k while the groups from k on
-  // go as planned.
-  int64_t base = grid.units;
-  int k = 0;
-  while (k < kGroups) {
-    int stop = k;
-    while (stop < kGroups && g.flagged[stop] == 0 && base + lowest[stop] > kBinadeLow &&
-           base + highest[stop] < kBinadeHigh)
-      ++stop;
-    grid.units = base + before[stop];
-    gridded = gridded || stop > k;
-    if (stop == kGroups) break;
-    k = stop;
-    const int64_t negative = lowest[k] - before[k];
-    const int64_t positive = highest[k] - before[k];
-    bool done = false;
-    if (g.flagged[k] != 0) {
+  for (int k = 0; k < kGroups; ++k) {
+    const int64_t positive = (g.magnitude[k] + g.total[k]) / 2;
+    const int64_t negative = (g.total[k] - g.magnitude[k]) / 2;
+    if (g.flagged[k] == 0) {
+      if (grid.units + negative > kBinadeLow && grid.units + positive < kBinadeHigh) {
+        grid.units += g.total[k];
+        gridded = true;
+        continue;
+      }
+    } else {
       // Ties: each may move the sum by one unit more than r says.
       const TieMasks m = kHaveAvx512 ? tieMasks512(x + k * kGroup, grid.scale, term)
                                      : tieMasksGeneric(x + k * kGroup, grid.scale, term);
       if (m.bad == 0 && grid.units + negative - kGroup > kBinadeLow &&
           grid.units + positive + kGroup < kBinadeHigh) {
         grid.units += g.total[k] + tieCorrection(m, grid.units);
-        done = true;
+        gridded = true;
+        continue;
       }
     }
-    if (!done) {
-      // Near the binade's edge: term by term in units of the grid as far as
-      // that goes, then the rest of the group in floating point.
-      const double* v = x + k * kGroup;
-      const int exact = addGroupExactly(v, grid.scale, term, grid.units);
-      if (exact < kGroup) {
-        s = valueOf(grid);
-        for (int j = exact; j < kGroup; ++j) s += term(v[j]);
-        // Still in the binade the group sums were made for: go on with them.
-        Grid now;
-        if (!gridOf(s, now) || now.exponent != grid.exponent || (now.scale < 0) != (grid.scale < 0)) {
-          sum = s;
-          return (k + 1) * kGroup;
-        }
-        grid.units = now.units;
-      }
-    }
+    // Near the binade's edge: term by term in units of the grid as far as
+    // that goes, then the rest of the group in floating point.
+    const double* v = x + k * kGroup;
+    const int exact = addGroupExactly(v, grid.scale, term, grid.units);
     gridded = true;
-    ++k;
-    base = grid.units - before[k];
+    if (exact == kGroup) continue;
+    s = valueOf(grid);
+    for (int j = exact; j < kGroup; ++j) s += term(v[j]);
+    // Still in the binade the group sums were made for: go on with them.
+    Grid now;
+    if (!gridOf(s, now) || now.exponent != grid.exponent || (now.scale < 0) != (grid.scale < 0)) {
+      sum = s;
+      return (k + 1) * kGroup;
+    }
+    grid.units = now.units;
   }
   sum = valueOf(grid);
   return kGridBlock;
