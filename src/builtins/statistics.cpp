@@ -186,10 +186,12 @@ struct SquaredDeviation {
 
 template <typename Term>
 void gridSumsGeneric(const double* x, double scale, GridGroups& g, const Term& term) {
-  const int64_t constantBits = std::bit_cast<int64_t>(kRoundingConstant);
+  // Unsigned: the patterns of flagged terms are no integers and may wrap;
+  // their groups are not used.
+  const auto constantBits = std::bit_cast<uint64_t>(kRoundingConstant);
   for (int k = 0; k < kGroups; ++k) {
     const double* v = x + k * kGroup;
-    int64_t sumRounded = 0, sumMagnitude = 0;
+    uint64_t sumRounded = 0, sumMagnitude = 0;
     uint32_t flagged = 0;
     for (int j = 0; j < kGroup; ++j) {
       const double y = term(v[j]) * scale;
@@ -200,11 +202,11 @@ void gridSumsGeneric(const double* x, double scale, GridGroups& g, const Term& t
       const double ra = a + kRoundingConstant;
       const bool flag = !(a < kScaledLimit) || std::fabs(y - (ry - kRoundingConstant)) == 0.5;
       flagged |= static_cast<uint32_t>(flag) << j;
-      sumRounded += std::bit_cast<int64_t>(ry) - constantBits;
-      sumMagnitude += std::bit_cast<int64_t>(ra) - constantBits;
+      sumRounded += std::bit_cast<uint64_t>(ry) - constantBits;
+      sumMagnitude += std::bit_cast<uint64_t>(ra) - constantBits;
     }
-    g.total[k] = sumRounded;
-    g.magnitude[k] = sumMagnitude;
+    g.total[k] = static_cast<int64_t>(sumRounded);
+    g.magnitude[k] = static_cast<int64_t>(sumMagnitude);
     g.flagged[k] = static_cast<uint16_t>(flagged);
   }
 }
@@ -269,13 +271,13 @@ struct TieMasks {
 
 template <typename Term>
 TieMasks tieMasksGeneric(const double* v, double scale, const Term& term) {
-  const int64_t constantBits = std::bit_cast<int64_t>(kRoundingConstant);
   TieMasks m;
   for (int j = 0; j < kGroup; ++j) {
     const double y = term(v[j]) * scale;
     const double ry = y + kRoundingConstant;
     const double d = y - (ry - kRoundingConstant);
-    const int64_t r = std::bit_cast<int64_t>(ry) - constantBits;
+    // The low bit of the rounded integer is the low bit of ry's pattern.
+    const uint64_t r = std::bit_cast<uint64_t>(ry);
     m.bad |= static_cast<uint32_t>(!(std::fabs(y) < kScaledLimit)) << j;
     m.odd |= static_cast<uint32_t>(r & 1) << j;
     m.ties |= static_cast<uint32_t>(d == 0.5 || d == -0.5) << j;
@@ -426,13 +428,15 @@ int64_t addBlock(const double* x, double& sum, const Term& term, bool& gridded) 
   {
     // The whole block at once when no term is flagged and even its bounds
     // stay inside the binade.
-    int64_t total = 0, magnitude = 0;
+    uint64_t sumTotals = 0, sumMagnitudes = 0;  // flagged groups may wrap
     uint32_t flagged = 0;
     for (int k = 0; k < kGroups; ++k) {
-      total += g.total[k];
-      magnitude += g.magnitude[k];
+      sumTotals += static_cast<uint64_t>(g.total[k]);
+      sumMagnitudes += static_cast<uint64_t>(g.magnitude[k]);
       flagged |= g.flagged[k];
     }
+    const auto total = static_cast<int64_t>(sumTotals);
+    const auto magnitude = static_cast<int64_t>(sumMagnitudes);
     if (flagged == 0 && grid.units + (total - magnitude) / 2 > kBinadeLow &&
         grid.units + (magnitude + total) / 2 < kBinadeHigh) {
       grid.units += total;
@@ -442,8 +446,10 @@ int64_t addBlock(const double* x, double& sum, const Term& term, bool& gridded) 
     }
   }
   for (int k = 0; k < kGroups; ++k) {
-    const int64_t positive = (g.magnitude[k] + g.total[k]) / 2;
-    const int64_t negative = (g.total[k] - g.magnitude[k]) / 2;
+    // (wrapping: the sums of a group with a term too large are no numbers)
+    const auto magnitude = static_cast<uint64_t>(g.magnitude[k]), total = static_cast<uint64_t>(g.total[k]);
+    const int64_t positive = static_cast<int64_t>(magnitude + total) / 2;
+    const int64_t negative = static_cast<int64_t>(total - magnitude) / 2;
     if (g.flagged[k] == 0) {
       if (grid.units + negative > kBinadeLow && grid.units + positive < kBinadeHigh) {
         grid.units += g.total[k];
