@@ -26,9 +26,12 @@ N = 10_000_000
 
 def numpy_cases(x):
     n = x.size
+    x20 = x + 20.0
     return [
         ("sum", "v1 = sum(a1)", "np.sum(x)", lambda: np.sum(x)),
         ("mean", "v1 = mean(a1)", "np.mean(x)", lambda: np.mean(x)),
+        ("sum_offset", "v1 = sum(a1), a1 in 10..30", "np.sum(x + 20)", lambda: np.sum(x20)),
+        ("mean_offset", "v1 = mean(a1), a1 in 10..30", "np.mean(x + 20)", lambda: np.mean(x20)),
         ("max", "v1 = max(a1)", "np.max(x)", lambda: np.max(x)),
         ("min", "v1 = min(a1)", "np.min(x)", lambda: np.min(x)),
         ("amp", "v1 = amp(a1)", "np.ptp(x)", lambda: np.ptp(x)),
