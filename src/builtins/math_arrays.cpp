@@ -279,9 +279,7 @@ void runSetlen(RunContext& ctx, Operand* ops, int count) {
   }
   if (!isArrayOrFloat(k)) lang::raiseRuntimeError(kErrOperandKind);
   if (n < 0) lang::raiseRuntimeError(kErrNegativeCount);
-  ValueArray& a = values.ArrayOf(target);
-  values.Grow(a, n);
-  a.length = n;
+  values.extendLength(values.ArrayOf(target), n);
 }
 
 void runGetlen(RunContext& ctx, Operand* ops, int count) {

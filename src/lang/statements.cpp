@@ -366,7 +366,8 @@ void appendFloatDirect(RunContext& ctx, Operand* ops, int) {
 void growForAppend(ValueStore& values, ValueArray& dst, int32_t n) {
   const int64_t need = static_cast<int64_t>(dst.length) + n;
   const int64_t doubled = static_cast<int64_t>(dst.capacity) * 2;
-  values.Grow(dst, need > doubled ? need : doubled);
+  // The appended values follow at once; the rest need not be cleared.
+  values.Grow(dst, need > doubled ? need : doubled, false);
 }
 
 RunRoutine specialisedRoutine(RunRoutine routine, const Operand* ops, int count) {

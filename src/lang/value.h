@@ -40,6 +40,10 @@ struct ValueArray {
   uint32_t kind = 0;  // low 2 bits: 0 real, 1 complex
   int32_t capacity = 0;
   int32_t length = 0;
+  // Samples from this index on may never have been written since the buffer
+  // grew for appends (their memory was not cleared); INT32_MAX when every
+  // sample of the buffer holds a value. The samples in use always do.
+  int32_t dirtyFrom = INT32_MAX;
 
   bool isComplex() const { return (kind & 3u) == 1u; }
 };

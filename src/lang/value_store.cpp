@@ -164,6 +164,7 @@ void ValueStore::releaseBuffer(ValueArray& array) {
     std::free(array.data);
     array.data = home;
   }
+  array.dirtyFrom = INT32_MAX;
   if (home != nullptr) {
     array.capacity = 1;
     array.length = 1;
@@ -314,7 +315,7 @@ int ValueStore::FileArrayHandle(int slot) const {
 
 // --- growth -------------------------------------------------------------------
 
-void ValueStore::Grow(ValueArray& array, int64_t n) {
+void ValueStore::Grow(ValueArray& array, int64_t n, bool clearRest) {
   if (n <= array.capacity) return;
   if (n > std::numeric_limits<int32_t>::max()) raiseRuntimeError(kErrArrayMemory);
   const int64_t c = n + n / 8;
@@ -331,17 +332,36 @@ void ValueStore::Grow(ValueArray& array, int64_t n) {
     // faulting in a new buffer and copying into it. Everything past the kept
     // values is zeroed, as a fresh buffer reads, so no sample is ever
     // uninitialised memory.
+    const int64_t oldSlots = static_cast<int64_t>(array.capacity) + 2;
     fresh = static_cast<double*>(std::realloc(array.data, slots * sizeof(double)));
     if (fresh == nullptr) raiseRuntimeError(kErrArrayMemory);
-    std::memset(fresh + keep, 0, (slots - static_cast<size_t>(keep)) * sizeof(double));
+    if (clearRest) {
+      std::memset(fresh + keep, 0, (slots - static_cast<size_t>(keep)) * sizeof(double));
+      array.dirtyFrom = INT32_MAX;
+    } else if (oldSlots < array.dirtyFrom) {
+      array.dirtyFrom = static_cast<int32_t>(oldSlots);
+    }
   } else {
     fresh = static_cast<double*>(allocate_(slots, sizeof(double)));
     if (fresh == nullptr) raiseRuntimeError(kErrArrayMemory);
     if (keep > 0 && array.data != nullptr) std::memcpy(fresh, array.data, static_cast<size_t>(keep) * 8);
     if (owned) std::free(array.data);
+    array.dirtyFrom = INT32_MAX;  // a fresh buffer reads zero
   }
   array.data = fresh;
   array.capacity = static_cast<int32_t>(c);
+}
+
+void ValueStore::extendLength(ValueArray& array, int32_t n) {
+  // The samples in use hold values: a shorter length keeps them marked so.
+  if (array.length > array.dirtyFrom) array.dirtyFrom = array.length;
+  Grow(array, n);
+  const int32_t from = array.length > array.dirtyFrom ? array.length : array.dirtyFrom;
+  if (n > from) {
+    std::memset(array.data + from, 0, static_cast<size_t>(n - from) * sizeof(double));
+    array.dirtyFrom = n;
+  }
+  array.length = n;
 }
 
 // --- f variables --------------------------------------------------------------

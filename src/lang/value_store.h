@@ -73,7 +73,13 @@ class ValueStore {
   char* StringOf(const Operand& op);
   // Window number of a `w` operand after checking that it is bound (error 89).
   int WindowOf(const Operand& op);
-  void Grow(ValueArray& array, int64_t n);  // error 13 when memory fails
+  // Error 13 when memory fails. Samples past the kept ones read zero unless
+  // `clearRest` is false (appends, which write the next samples at once);
+  // those are then marked in the array's dirtyFrom.
+  void Grow(ValueArray& array, int64_t n, bool clearRest = true);
+  // Sets the length to n (growing as needed); samples that come into use
+  // without ever having been written read zero, the others keep their values.
+  void extendLength(ValueArray& array, int32_t n);
   int FileArrayHandle(int slot) const;      // open file descriptor or -1
   int SlotOf(const Operand& op);
 

@@ -345,6 +345,33 @@ TEST_F(ValueStoreTest, GrowthThroughSmallAndLargeBuffersKeepsValuesAndZeroesTheR
   EXPECT_EQ(r.data, nullptr);
 }
 
+// Growth for appends leaves the new room uncleared and marks it; lengthening
+// clears exactly the marked samples that come into use, while samples once
+// written keep their values (they are not cleared).
+TEST_F(ValueStoreTest, LengtheningClearsOnlySamplesNeverWritten) {
+  ValueArray& r = store->arrayRecord(4);
+  for (int32_t k = 0; k < 1024; ++k) r.data[k] = k + 1.0;
+  r.length = 1024;
+  store->Grow(r, 2048, false);
+  EXPECT_EQ(r.dirtyFrom, 1026);
+  for (int64_t k = 1024; k < r.capacity + 2; ++k) r.data[k] = -7.0;  // stands for what memory held
+  for (int32_t k = 1024; k < 1500; ++k) r.data[k] = k + 1.0;        // appended
+  r.length = 1500;
+  store->extendLength(r, 10);
+  EXPECT_EQ(r.length, 10);
+  store->extendLength(r, 2200);  // within the capacity (2304)
+  ASSERT_EQ(r.length, 2200);
+  bool written = true, cleared = true;
+  for (int32_t k = 0; k < 1500; ++k) written = written && r.data[k] == k + 1.0;
+  for (int32_t k = 1500; k < 2200; ++k) cleared = cleared && r.data[k] == 0.0;
+  EXPECT_TRUE(written);
+  EXPECT_TRUE(cleared);
+  EXPECT_EQ(r.dirtyFrom, 2200);
+  // A clearing growth leaves nothing marked.
+  store->Grow(r, 100000);
+  EXPECT_EQ(r.dirtyFrom, INT32_MAX);
+}
+
 TEST_F(ValueStoreTest, AGrownTwinKeepsItsValueAndReturnsToItsSlot) {
   store->floatSlot(9) = 6.5;
   ValueArray& twin = store->floatTwin(9);
