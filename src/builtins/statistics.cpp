@@ -137,9 +137,10 @@ double extremeValue(const double* x, int64_t n) {
 // The terms are scaled and rounded in blocks of 256 with the sums of every
 // 16 of them. The bounds are checked per group of 16: its running sums lie
 // between the sum before it plus its negative terms and plus its positive
-// terms. A group with a tie, or one that may come too close to the edge, is
-// added term by term in integers, checking every running sum, as far as it
-// stays inside; from a term that leaves, in floating point.
+// terms. A group with ties takes the corrections their parities give
+// (tieCorrection). A group that may come too close to the edge is added
+// term by term in integers, checking every running sum, as far as it stays
+// inside; from a term that leaves, in floating point.
 
 constexpr int kGroup = 16;
 constexpr int kGroups = 16;
