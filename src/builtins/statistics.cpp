@@ -13,8 +13,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
-#include <limits>
 
 #include "builtins/math_vector.h"
 #include "builtins/operands.h"

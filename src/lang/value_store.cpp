@@ -330,8 +330,8 @@ void ValueStore::Grow(ValueArray& array, int64_t n, bool clearRest) {
   if (owned && allocate_ == defaultAllocate) {
     // realloc can extend the buffer in place or move its pages instead of
     // faulting in a new buffer and copying into it. Everything past the kept
-    // values is zeroed, as a fresh buffer reads, so no sample is ever
-    // uninitialised memory.
+    // values is zeroed, as a fresh buffer reads; an append leaves the new
+    // room as it is and marks it in dirtyFrom (extendLength clears it).
     const int64_t oldSlots = static_cast<int64_t>(array.capacity) + 2;
     fresh = static_cast<double*>(std::realloc(array.data, slots * sizeof(double)));
     if (fresh == nullptr) raiseRuntimeError(kErrArrayMemory);
