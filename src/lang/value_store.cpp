@@ -3,6 +3,7 @@
 #include "lang/value_store.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,21 @@ namespace {
 constexpr int kFileHeaderSize = 10;
 
 void* defaultAllocate(size_t count, size_t size) { return std::calloc(count, size); }
+
+// Large buffers ask the kernel for 2 MiB pages. A loop over 10^7 samples
+// otherwise walks 20,000 small pages per array, and the page walks cost a
+// memory-bound loop like a3 = a1 * a2 about a fifth of its time. The advice
+// covers the whole pages inside the buffer and is a hint only: without
+// transparent huge pages nothing changes.
+constexpr size_t kHugePageAdviceBytes = size_t{4} << 20;
+
+void adviseHugePages(void* buffer, size_t bytes) {
+  if (bytes < kHugePageAdviceBytes) return;
+  const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(buffer) + page - 1) & ~(page - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + bytes) & ~(page - 1);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
 
 bool writeAll(int fd, const void* data, size_t size, off_t offset) {
   const char* p = static_cast<const char*>(data);
@@ -335,6 +351,7 @@ void ValueStore::Grow(ValueArray& array, int64_t n, bool clearRest) {
     const int64_t oldSlots = static_cast<int64_t>(array.capacity) + 2;
     fresh = static_cast<double*>(std::realloc(array.data, slots * sizeof(double)));
     if (fresh == nullptr) raiseRuntimeError(kErrArrayMemory);
+    adviseHugePages(fresh, slots * sizeof(double));
     if (clearRest) {
       std::memset(fresh + keep, 0, (slots - static_cast<size_t>(keep)) * sizeof(double));
       array.dirtyFrom = INT32_MAX;
@@ -344,6 +361,7 @@ void ValueStore::Grow(ValueArray& array, int64_t n, bool clearRest) {
   } else {
     fresh = static_cast<double*>(allocate_(slots, sizeof(double)));
     if (fresh == nullptr) raiseRuntimeError(kErrArrayMemory);
+    if (allocate_ == defaultAllocate) adviseHugePages(fresh, slots * sizeof(double));
     if (keep > 0 && array.data != nullptr) std::memcpy(fresh, array.data, static_cast<size_t>(keep) * 8);
     if (owned) std::free(array.data);
     array.dirtyFrom = INT32_MAX;  // a fresh buffer reads zero
