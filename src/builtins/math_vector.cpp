@@ -145,6 +145,46 @@ struct Library {
   static constexpr bool kStream = false;
   static __m512d f(__m512d x) { return F(x); }
 };
+// sin for |x| up to 1e6: k = nearest integer to x/pi, r = x - k*pi with pi in
+// three parts (the first product is exact, so r keeps its full precision
+// even next to a multiple of pi), then sin(r) = r + r^3 * P(r^2) on
+// |r| <= pi/2 with P of degree 7 fitted at Chebyshev nodes (relative error
+// below 0.4 ulp before rounding). Odd k flips the sign. Working on |x| and
+// putting x's sign back keeps sin(-0) = -0. Within 3 ulp of the C library;
+// a vector with a larger |x|, an infinity or a NaN goes to the library.
+// The library routine costs about a fifth more per vector on the processors
+// at hand.
+struct Sin512 {
+  static constexpr bool kStream = false;
+  static __m512d core(__m512d x) {
+    const __m512d ax = _mm512_abs_pd(x);
+    const __m512d shift = _mm512_set1_pd(0x1.8p52);
+    const __m512d t = _mm512_fmadd_pd(ax, _mm512_set1_pd(0x1.45f306dc9c883p-2), shift);
+    const __m512d k = _mm512_sub_pd(t, shift);
+    __m512d r = _mm512_fnmadd_pd(k, _mm512_set1_pd(0x1.921fb54442d18p+1), ax);
+    r = _mm512_fnmadd_pd(k, _mm512_set1_pd(0x1.1a62633145c07p-53), r);
+    r = _mm512_fnmadd_pd(k, _mm512_set1_pd(-0x1.f1976b7ed8fbcp-109), r);
+    const __m512d r2 = _mm512_mul_pd(r, r);
+    __m512d p = _mm512_set1_pd(0x1.8995a9a27a132p-49);
+    p = _mm512_fmadd_pd(p, r2, _mm512_set1_pd(-0x1.ae50c140dde5ap-41));
+    p = _mm512_fmadd_pd(p, r2, _mm512_set1_pd(0x1.6123ffe41f87cp-33));
+    p = _mm512_fmadd_pd(p, r2, _mm512_set1_pd(-0x1.ae64559d4e88bp-26));
+    p = _mm512_fmadd_pd(p, r2, _mm512_set1_pd(0x1.71de3a544f4e3p-19));
+    p = _mm512_fmadd_pd(p, r2, _mm512_set1_pd(-0x1.a01a01a018a03p-13));
+    p = _mm512_fmadd_pd(p, r2, _mm512_set1_pd(0x1.1111111111107p-7));
+    p = _mm512_fmadd_pd(p, r2, _mm512_set1_pd(-0x1.5555555555555p-3));
+    const __m512d y = _mm512_fmadd_pd(_mm512_mul_pd(r, r2), p, r);
+    // sign = (parity of k) xor (sign of x): 0x78 is a ^ (b & c). (The masked
+    // shift: GCC 12 warns about the plain one's undefined start value.)
+    const __m512i sign = _mm512_ternarylogic_epi64(_mm512_maskz_slli_epi64(0xFF, _mm512_castpd_si512(t), 63),
+                                                   _mm512_castpd_si512(x), _mm512_set1_epi64(INT64_MIN), 0x78);
+    return _mm512_castsi512_pd(_mm512_xor_si512(_mm512_castpd_si512(y), sign));
+  }
+  static __m512d f(__m512d x) {
+    const __mmask8 outside = _mm512_cmp_pd_mask(_mm512_abs_pd(x), _mm512_set1_pd(1e6), _CMP_NLE_UQ);
+    return outside != 0 ? _ZGVeN8v_sin(x) : core(x);
+  }
+};
 struct Abs512 {
   static constexpr bool kStream = true;
   static __m512d f(__m512d x) { return _mm512_abs_pd(x); }
@@ -230,7 +270,7 @@ bool anyNegativeOrNaN512(const double* s, int64_t n) {
 
 const Kernels kAvx512{
     "avx512",
-    {unary512<Library<_ZGVeN8v_sin>>, unary512<Library<_ZGVeN8v_cos>>, unary512<Library<_ZGVeN8v_tan>>,
+    {unary512<Sin512>, unary512<Library<_ZGVeN8v_cos>>, unary512<Library<_ZGVeN8v_tan>>,
      unary512<Library<_ZGVeN8v_asin>>, unary512<Library<_ZGVeN8v_acos>>, unary512<Library<_ZGVeN8v_atan>>,
      unary512<Library<_ZGVeN8v_exp>>, unary512<Library<_ZGVeN8v_log>>, unary512<Library<_ZGVeN8v_log10>>,
      unary512<Abs512>, unary512<Sqrt512>, unary512<Signum512>, unary512<Pos512>, unary512<Neg512>},

@@ -118,6 +118,42 @@ TEST(MathVector, LargeBlocksAtEveryAlignment) {
   }
 }
 
+// sin has its own reduction by pi: next to multiples of pi (where the
+// reduced argument loses the most digits), on both sides of the largest
+// argument it reduces itself, with large and small arguments in one vector,
+// and with the sign of zero kept.
+TEST(MathVector, SinReductionNextToMultiplesOfPi) {
+  std::vector<double> x;
+  for (double k : {1.0, 2.0, 3.0, 100.0, 1000.0, 12345.0, 318309.0, 318310.0, 1e7}) {
+    const double m = k * 3.14159265358979323846;
+    double v = m;
+    for (int step = 0; step < 6; ++step) v = std::nextafter(v, 0.0);
+    for (int step = 0; step < 12; ++step, v = std::nextafter(v, 1e300)) x.push_back(v), x.push_back(-v);
+  }
+  // The doubles below 1e6 closest to a multiple of pi (k = 204551, 263205,
+  // 145897, 291794, 58285): |x - k*pi| is about 1e-16.
+  for (double v : {642615.9188844458, 826882.8943881015, 458348.94338079006, 916697.8867615801, 183107.7278144811,
+                   999999.9999999999, 1e6, 1000000.0000000001, 1.5707963267948966, 1e-310, -1e-310})
+    x.push_back(v), x.push_back(-v);
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> wide(-1.2e6, 1.2e6);
+  for (int i = 0; i < 100000; ++i) x.push_back(wide(rng));
+  std::vector<double> fast(x.size());
+  apply(Unary::Sin, x.data(), fast.data(), static_cast<int64_t>(x.size()));
+  for (size_t k = 0; k < x.size(); ++k) ASSERT_LE(ulps(fast[k], std::sin(x[k])), 3) << "x=" << x[k];
+
+  const double zeros[] = {0.0, -0.0, 1e300, -0.0, 0.0, -0.0, 2.0, -0.0, -0.0};
+  double z[9];
+  for (int64_t n : {int64_t{9}, int64_t{2}}) {
+    apply(Unary::Sin, zeros, z, n);
+    for (int64_t k = 0; k < n; ++k) {
+      if (zeros[k] == 0.0) {
+        EXPECT_EQ(std::signbit(z[k]), std::signbit(zeros[k])) << k;
+      }
+    }
+  }
+}
+
 TEST(MathVector, NegativeOrNaNDetection) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   for (int64_t n : {1, 7, 8, 9, 100}) {
