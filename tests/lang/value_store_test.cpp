@@ -6,7 +6,9 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <memory>
 #include <string>
@@ -275,6 +277,44 @@ TEST_F(ValueStoreTest, GrowAddsAnEighthAndKeepsTheValues) {
   store->Grow(r, 5000);
   EXPECT_EQ(r.capacity, 5625);
   EXPECT_EQ(arrayValues(1), (std::vector<double>{1, 2, 3}));
+}
+
+// Whether the mapping holding `p` carries the huge page advice ("hg" among
+// its VmFlags in /proc/self/smaps).
+bool mappingAdvisedHuge(const void* p) {
+  std::ifstream smaps("/proc/self/smaps");
+  const auto at = reinterpret_cast<uintptr_t>(p);
+  std::string line;
+  bool inside = false;
+  while (std::getline(smaps, line)) {
+    unsigned long begin = 0, end = 0;
+    if (std::sscanf(line.c_str(), "%lx-%lx ", &begin, &end) == 2 && line.find(':') > line.find(' ')) {
+      inside = at >= begin && at < end;
+    } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+      return line.find(" hg") != std::string::npos;
+    }
+  }
+  return false;
+}
+
+// Large buffers are advised for huge pages, fresh ones and grown ones alike;
+// small ones are left alone. The values survive the growth.
+TEST_F(ValueStoreTest, LargeBuffersAreAdvisedForHugePages) {
+  if (!std::ifstream("/proc/self/smaps")) GTEST_SKIP() << "no /proc/self/smaps";
+  ValueArray& r = store->arrayRecord(1);
+  store->Grow(r, 100000);
+  EXPECT_FALSE(mappingAdvisedHuge(r.data + 50000));
+  r.data[99999] = 7.5;
+  r.length = 100000;
+  store->Grow(r, 2000000);
+  EXPECT_TRUE(mappingAdvisedHuge(r.data + 1000000));
+  EXPECT_EQ(r.data[99999], 7.5);
+  store->Grow(r, 6000000);
+  EXPECT_TRUE(mappingAdvisedHuge(r.data + 5000000));
+  EXPECT_EQ(r.data[99999], 7.5);
+  ValueArray& fresh = store->arrayRecord(2);
+  store->Grow(fresh, 3000000);
+  EXPECT_TRUE(mappingAdvisedHuge(fresh.data + 1500000));
 }
 
 TEST_F(ValueStoreTest, GrowBeyondWhatCanBeHeldIsRuntimeError13) {
