@@ -137,8 +137,10 @@ double extremeValue(const double* x, int64_t n) {
 // between the sum before it plus its negative terms and plus its positive
 // terms. A group with ties takes the corrections their parities give
 // (tieCorrection). A group that may come too close to the edge is added
-// term by term in integers, checking every running sum, as far as it stays
-// inside; from a term that leaves, in floating point.
+// one term after the other in floating point (as fast as the integers would
+// be there, and exact by definition). After a block whose sum left its
+// binade, the next block is half as long: sums that reach an edge tend to
+// cross it again, and each crossing discards the rest of a block's sums.
 
 constexpr int kGroup = 16;
 constexpr int kGroups = 16;
@@ -184,11 +186,11 @@ struct SquaredDeviation {
 };
 
 template <typename Term>
-void gridSumsGeneric(const double* x, double scale, GridGroups& g, const Term& term) {
+void gridSumsGeneric(const double* x, int groups, double scale, GridGroups& g, const Term& term) {
   // Unsigned: the patterns of flagged terms are no integers and may wrap;
   // their groups are not used.
   const auto constantBits = std::bit_cast<uint64_t>(kRoundingConstant);
-  for (int k = 0; k < kGroups; ++k) {
+  for (int k = 0; k < groups; ++k) {
     const double* v = x + k * kGroup;
     uint64_t sumRounded = 0, sumMagnitude = 0;
     uint32_t flagged = 0;
@@ -227,14 +229,15 @@ void gridSumsGeneric(const double* x, double scale, GridGroups& g, const Term& t
 }
 
 template <typename Term>
-[[gnu::target("avx512f")]] void gridSums512(const double* x, double scale, GridGroups& g, const Term& term) {
+[[gnu::target("avx512f")]] void gridSums512(const double* x, int groups, double scale, GridGroups& g,
+                                            const Term& term) {
   const __m512d vscale = _mm512_set1_pd(scale);
   const __m512d constant = _mm512_set1_pd(kRoundingConstant);
   const __m512d limit = _mm512_set1_pd(kScaledLimit);
   const __m512d half = _mm512_set1_pd(0.5);
   const __m512i twiceBits =
       _mm512_set1_epi64(static_cast<int64_t>(2 * std::bit_cast<uint64_t>(kRoundingConstant)));
-  for (int half8 = 0; half8 < kGroups; half8 += 8) {
+  for (int half8 = 0; half8 < groups; half8 += 8) {
     __m512i totals[8], magnitudes[8];
     for (int k = 0; k < 8; ++k) {
       const double* v = x + (half8 + k) * kGroup;
@@ -340,35 +343,6 @@ inline int64_t tieCorrection(const TieMasks& m, int64_t units) {
   return correction;
 }
 
-// Adds the terms of a group one at a time in units of the grid, each
-// rounded as the loop rounds it: a tie goes to the even sum. Stops before a
-// term that is not a number or too large, or whose sum would leave the
-// binade's interior. Returns the number of terms added.
-template <typename Term>
-int addGroupExactly(const double* v, double scale, const Term& term, int64_t& units) {
-  const int64_t constantBits = std::bit_cast<int64_t>(kRoundingConstant);
-  int64_t sum = units;
-  int j = 0;
-  for (; j < kGroup; ++j) {
-    const double y = term(v[j]) * scale;
-    if (!(std::fabs(y) < kScaledLimit)) break;
-    const double ry = y + kRoundingConstant;
-    const int64_t r = std::bit_cast<int64_t>(ry) - constantBits;
-    const double d = y - (ry - kRoundingConstant);
-    int64_t next;
-    if (d == 0.5 || d == -0.5) {
-      const int64_t below = d > 0 ? r : r - 1;  // y = below + 1/2
-      next = (sum + below + 1) & ~int64_t{1};
-    } else {
-      next = sum + r;
-    }
-    if (next <= kBinadeLow || next >= kBinadeHigh) break;
-    sum = next;
-  }
-  units = sum;
-  return j;
-}
-
 bool detectAvx512() {
   __builtin_cpu_init();  // may run before the library's own start-up code
   return __builtin_cpu_supports("avx512f") != 0;
@@ -403,33 +377,34 @@ double valueOf(const Grid& g) {
   return g.scale < 0 ? -r : r;
 }
 
-// Adds the terms of one block (256) from the grid of s onwards: groups on
-// the grid while they stay inside the binade; a group that does not is added
-// one term after the other, and the grid goes on after it when the sum is
-// still in the same binade. When it has left it, the block ends there.
-// Returns the number of terms added; `gridded` tells whether any group went
-// on the grid.
+// Adds the terms of one block (`groups` groups of 16, a multiple of 8) from
+// the grid of s onwards: groups on the grid while they stay inside the
+// binade; a group that may not is added one term after the other in
+// floating point, and the grid goes on after it when the sum is still in
+// the same binade. When it has left it, the block ends there. Returns the
+// number of terms added; `gridded` tells whether any group went on the grid.
 template <typename Term>
-int64_t addBlock(const double* x, double& sum, const Term& term, bool& gridded) {
+int64_t addBlock(const double* x, int groups, double& sum, const Term& term, bool& gridded) {
   double s = sum;  // in a register, not written back at every addition
+  const int64_t terms = groups * kGroup;
   gridded = false;
   Grid grid;
   if (!gridOf(s, grid)) {
-    for (int64_t j = 0; j < kGridBlock; ++j) s += term(x[j]);
+    for (int64_t j = 0; j < terms; ++j) s += term(x[j]);
     sum = s;
-    return kGridBlock;
+    return terms;
   }
   GridGroups g;
   if (kHaveAvx512)
-    gridSums512(x, grid.scale, g, term);
+    gridSums512(x, groups, grid.scale, g, term);
   else
-    gridSumsGeneric(x, grid.scale, g, term);
+    gridSumsGeneric(x, groups, grid.scale, g, term);
   {
     // The whole block at once when no term is flagged and even its bounds
     // stay inside the binade.
     uint64_t sumTotals = 0, sumMagnitudes = 0;  // flagged groups may wrap
     uint32_t flagged = 0;
-    for (int k = 0; k < kGroups; ++k) {
+    for (int k = 0; k < groups; ++k) {
       sumTotals += static_cast<uint64_t>(g.total[k]);
       sumMagnitudes += static_cast<uint64_t>(g.magnitude[k]);
       flagged |= g.flagged[k];
@@ -441,10 +416,10 @@ int64_t addBlock(const double* x, double& sum, const Term& term, bool& gridded) 
       grid.units += total;
       gridded = true;
       sum = valueOf(grid);
-      return kGridBlock;
+      return terms;
     }
   }
-  for (int k = 0; k < kGroups; ++k) {
+  for (int k = 0; k < groups; ++k) {
     // (wrapping: the sums of a group with a term too large are no numbers)
     const auto magnitude = static_cast<uint64_t>(g.magnitude[k]), total = static_cast<uint64_t>(g.total[k]);
     const int64_t positive = static_cast<int64_t>(magnitude + total) / 2;
@@ -466,14 +441,11 @@ int64_t addBlock(const double* x, double& sum, const Term& term, bool& gridded) 
         continue;
       }
     }
-    // Near the binade's edge: term by term in units of the grid as far as
-    // that goes, then the rest of the group in floating point.
+    // Near the binade's edge: the group one term after the other.
     const double* v = x + k * kGroup;
-    const int exact = addGroupExactly(v, grid.scale, term, grid.units);
     gridded = true;
-    if (exact == kGroup) continue;
     s = valueOf(grid);
-    for (int j = exact; j < kGroup; ++j) s += term(v[j]);
+    for (int j = 0; j < kGroup; ++j) s += term(v[j]);
     // Still in the binade the group sums were made for: go on with them.
     Grid now;
     if (!gridOf(s, now) || now.exponent != grid.exponent || (now.scale < 0) != (grid.scale < 0)) {
@@ -483,7 +455,7 @@ int64_t addBlock(const double* x, double& sum, const Term& term, bool& gridded) 
     grid.units = now.units;
   }
   sum = valueOf(grid);
-  return kGridBlock;
+  return terms;
 }
 
 // s + term(x[0]) + term(x[1]) + ..., one after the other.
@@ -491,6 +463,9 @@ template <typename Term>
 double orderedSumOf(const double* x, int64_t n, double s, const Term& term) {
   int64_t i = 0;
   int skip = 0, backoff = 0;
+  // After a block that ended early (its sum left the binade, and is likely
+  // to cross back), half blocks, so fewer group sums go to waste.
+  int groups = kGroups;
   while (n - i >= kGridBlock) {
     if (skip > 0) {
       // Sums that keep leaving their binade (near zero) are tried less
@@ -502,7 +477,9 @@ double orderedSumOf(const double* x, int64_t n, double s, const Term& term) {
       continue;
     }
     bool gridded;
-    i += addBlock(x + i, s, term, gridded);
+    const int64_t added = addBlock(x + i, groups, s, term, gridded);
+    groups = added == groups * kGroup ? kGroups : kGroups / 2;
+    i += added;
     if (gridded) {
       backoff = 0;
     } else {
