@@ -377,23 +377,41 @@ double valueOf(const Grid& g) {
   return g.scale < 0 ? -r : r;
 }
 
-// Adds the terms of one block (`groups` groups of 16, a multiple of 8) from
-// the grid of s onwards: groups on the grid while they stay inside the
-// binade; a group that may not is added one term after the other in
+// The running sum of orderedSum: on a grid (in `grid`) while its blocks
+// stay inside a binade, else in `value`. The grid, and with it the scale of
+// the next block, stays as it is from one block to the next, so the next
+// block's terms can be scaled and summed while the last block's bounds are
+// still being checked: nothing in the next block waits for a conversion
+// from the units to a double and back.
+struct RunningSum {
+  Grid grid;
+  bool onGrid;
+  double value;
+  double get() const { return onGrid ? valueOf(grid) : value; }
+  void leaveGrid() {
+    if (onGrid) value = valueOf(grid);
+    onGrid = false;
+  }
+};
+
+// Adds the terms of one block (`groups` groups of 16, a multiple of 8) on
+// the grid of the running sum: groups on the grid while they stay inside
+// the binade; a group that may not is added one term after the other in
 // floating point, and the grid goes on after it when the sum is still in
 // the same binade. When it has left it, the block ends there. Returns the
 // number of terms added; `gridded` tells whether any group went on the grid.
 template <typename Term>
-int64_t addBlock(const double* x, int groups, double& sum, const Term& term, bool& gridded) {
-  double s = sum;  // in a register, not written back at every addition
+int64_t addBlock(const double* x, int groups, RunningSum& sum, const Term& term, bool& gridded) {
   const int64_t terms = groups * kGroup;
   gridded = false;
-  Grid grid;
-  if (!gridOf(s, grid)) {
+  if (!sum.onGrid) sum.onGrid = gridOf(sum.value, sum.grid);
+  if (!sum.onGrid) {
+    double s = sum.value;
     for (int64_t j = 0; j < terms; ++j) s += term(x[j]);
-    sum = s;
+    sum.value = s;
     return terms;
   }
+  Grid& grid = sum.grid;
   GridGroups g;
   if (kHaveAvx512)
     gridSums512(x, groups, grid.scale, g, term);
@@ -415,7 +433,6 @@ int64_t addBlock(const double* x, int groups, double& sum, const Term& term, boo
         grid.units + (magnitude + total) / 2 < kBinadeHigh) {
       grid.units += total;
       gridded = true;
-      sum = valueOf(grid);
       return terms;
     }
   }
@@ -444,23 +461,24 @@ int64_t addBlock(const double* x, int groups, double& sum, const Term& term, boo
     // Near the binade's edge: the group one term after the other.
     const double* v = x + k * kGroup;
     gridded = true;
-    s = valueOf(grid);
+    double s = valueOf(grid);
     for (int j = 0; j < kGroup; ++j) s += term(v[j]);
     // Still in the binade the group sums were made for: go on with them.
     Grid now;
     if (!gridOf(s, now) || now.exponent != grid.exponent || (now.scale < 0) != (grid.scale < 0)) {
-      sum = s;
+      sum.onGrid = false;
+      sum.value = s;
       return (k + 1) * kGroup;
     }
     grid.units = now.units;
   }
-  sum = valueOf(grid);
   return terms;
 }
 
 // s + term(x[0]) + term(x[1]) + ..., one after the other.
 template <typename Term>
 double orderedSumOf(const double* x, int64_t n, double s, const Term& term) {
+  RunningSum sum{{}, false, s};
   int64_t i = 0;
   int skip = 0, backoff = 0;
   // After a block that ended early (its sum left the binade, and is likely
@@ -472,12 +490,13 @@ double orderedSumOf(const double* x, int64_t n, double s, const Term& term) {
       // often: after each block without progress, twice as many blocks
       // one term after the other, up to eight.
       --skip;
-      for (int64_t j = 0; j < kGridBlock; ++j) s += term(x[i + j]);
+      sum.leaveGrid();
+      for (int64_t j = 0; j < kGridBlock; ++j) sum.value += term(x[i + j]);
       i += kGridBlock;
       continue;
     }
     bool gridded;
-    const int64_t added = addBlock(x + i, groups, s, term, gridded);
+    const int64_t added = addBlock(x + i, groups, sum, term, gridded);
     groups = added == groups * kGroup ? kGroups : kGroups / 2;
     i += added;
     if (gridded) {
@@ -487,6 +506,7 @@ double orderedSumOf(const double* x, int64_t n, double s, const Term& term) {
       skip = backoff;
     }
   }
+  s = sum.get();
   for (; i < n; ++i) s += term(x[i]);
   return s;
 }
