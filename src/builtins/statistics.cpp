@@ -399,7 +399,8 @@ struct RunningSum {
 // the binade; a group that may not is added one term after the other in
 // floating point, and the grid goes on after it when the sum is still in
 // the same binade. When it has left it, the block ends there. Returns the
-// number of terms added; `gridded` tells whether any group went on the grid.
+// number of terms added; `gridded` tells whether the grid was worth it: at
+// most one group in eight went one term after the other.
 template <typename Term>
 int64_t addBlock(const double* x, int groups, RunningSum& sum, const Term& term, bool& gridded) {
   const int64_t terms = groups * kGroup;
@@ -436,6 +437,7 @@ int64_t addBlock(const double* x, int groups, RunningSum& sum, const Term& term,
       return terms;
     }
   }
+  int floatGroups = 0;
   for (int k = 0; k < groups; ++k) {
     // (wrapping: the sums of a group with a term too large are no numbers)
     const auto magnitude = static_cast<uint64_t>(g.magnitude[k]), total = static_cast<uint64_t>(g.total[k]);
@@ -460,7 +462,7 @@ int64_t addBlock(const double* x, int groups, RunningSum& sum, const Term& term,
     }
     // Near the binade's edge: the group one term after the other.
     const double* v = x + k * kGroup;
-    gridded = true;
+    ++floatGroups;
     double s = valueOf(grid);
     for (int j = 0; j < kGroup; ++j) s += term(v[j]);
     // Still in the binade the group sums were made for: go on with them.
@@ -468,10 +470,12 @@ int64_t addBlock(const double* x, int groups, RunningSum& sum, const Term& term,
     if (!gridOf(s, now) || now.exponent != grid.exponent || (now.scale < 0) != (grid.scale < 0)) {
       sum.onGrid = false;
       sum.value = s;
+      gridded = floatGroups * 8 < k + 1;
       return (k + 1) * kGroup;
     }
     grid.units = now.units;
   }
+  gridded = floatGroups * 8 < groups;
   return terms;
 }
 
@@ -486,12 +490,16 @@ double orderedSumOf(const double* x, int64_t n, double s, const Term& term) {
   int groups = kGroups;
   while (n - i >= kGridBlock) {
     if (skip > 0) {
-      // Sums that keep leaving their binade (near zero) are tried less
-      // often: after each block without progress, twice as many blocks
-      // one term after the other, up to eight.
+      // Sums that keep leaving their binade are tried less often: after
+      // each block that took more than one group in eight one term after the
+      // other, twice as many blocks that way, up to eight. (A sum wandering
+      // around zero, where the binades are narrower than a group's reach,
+      // spends a good part of its time there.)
       --skip;
       sum.leaveGrid();
-      for (int64_t j = 0; j < kGridBlock; ++j) sum.value += term(x[i + j]);
+      double v = sum.value;
+      for (int64_t j = 0; j < kGridBlock; ++j) v += term(x[i + j]);
+      sum.value = v;
       i += kGridBlock;
       continue;
     }
