@@ -53,6 +53,13 @@ TEST(OrderedSum, EqualsTheOneAfterTheOtherLoopBitForBit) {
       // Terms of whole and half units of 1.5's grid: ties at every other step.
       {"half units", 1.5,
        [](auto& g, int) { return static_cast<double>(static_cast<int>(g() % 11) - 5) * 0x1p-53; }},
+      // Now and then a tie, from an odd sum: the parities of the terms
+      // between ties decide, across the 64-term words of the masks too.
+      {"ties now and then", 1.25 + 0x1p-52,
+       [](auto& g, int) {
+         const double k = static_cast<double>(static_cast<int>(g() % 9) - 4);
+         return (g() % 10 == 0 ? k + 0.5 : k) * 0x1p-52;
+       }},
       {"half units at 2^52", 0x1p52 + 3,
        [](auto& g, int) { return static_cast<double>(static_cast<int>(g() % 7) - 3) * 0.5; }},
       // Sums walking along a power of two in eighths of the grid unit above it
