@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -87,5 +88,14 @@ class BuiltinTest : public lang::testing::CompilerTest {
   std::unique_ptr<lang::CompiledProgram> program_;
   int errorLine_ = -1;
 };
+
+// n samples uniform in [-range, range), the same for the same seed.
+inline std::vector<double> randomSamples(size_t n, uint64_t seed, double range = 10.0) {
+  std::mt19937_64 rng(seed);
+  std::uniform_real_distribution<double> d(-range, range);
+  std::vector<double> x(n);
+  for (auto& v : x) v = d(rng);
+  return x;
+}
 
 }  // namespace morvel::builtins::testing

@@ -20,14 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using FilterTest = BuiltinTest;
 
-std::vector<double> randomSamples(size_t n, uint64_t seed, double range = 10.0) {
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> d(-range, range);
-  std::vector<double> x(n);
-  for (auto& v : x) v = d(rng);
-  return x;
-}
-
 bool scipyAvailable() {
   return access("/usr/bin/python3", X_OK) == 0 &&
          std::system("/usr/bin/python3 -c 'import scipy.signal, scipy.interpolate' >/dev/null 2>&1") == 0;

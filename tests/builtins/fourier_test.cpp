@@ -22,14 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using SpectrumTest = BuiltinTest;
 
-std::vector<double> randomSamples(size_t n, uint64_t seed, double range = 10.0) {
-  std::mt19937_64 rng(seed);
-  std::uniform_real_distribution<double> d(-range, range);
-  std::vector<double> x(n);
-  for (auto& v : x) v = d(rng);
-  return x;
-}
-
 bool sameBits(const double* a, const double* b, size_t n) { return std::memcmp(a, b, n * sizeof(double)) == 0; }
 
 // --- exact cases ------------------------------------------------------------------

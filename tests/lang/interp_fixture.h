@@ -130,6 +130,20 @@ class InterpFixture : public ::testing::Test {
     return ports_.dumped;
   }
 
+  // Starts a run on the interpreter's own thread.
+  void start(const std::vector<std::string>& processes, bool debug = false) {
+    RunRequest request;
+    request.processes = processes;
+    request.debug = debug;
+    StartResult r = interp_->startRun(request);
+    ASSERT_TRUE(r.started) << r.compileError.number << " " << r.message;
+  }
+  bool waitEnded() {
+    const bool ok = ports_.waitFor([this] { return ports_.ended > 0; });
+    interp_->join();
+    return ok;
+  }
+
   std::unique_ptr<ValueStore> values_;
   ManualClock clock_;
   RecordingPorts ports_;

@@ -92,21 +92,7 @@ TEST_F(InterpSteps, RuntimeErrorsInAndAfterInlineFormsNameTheirLine) {
   EXPECT_EQ(ports_.errorReports, 2);
 }
 
-class InterpStepsThread : public InterpFixture {
- protected:
-  void start(const std::vector<std::string>& processes, bool debug = false) {
-    RunRequest request;
-    request.processes = processes;
-    request.debug = debug;
-    StartResult r = interp_->startRun(request);
-    ASSERT_TRUE(r.started) << r.compileError.number << " " << r.message;
-  }
-  bool waitEnded() {
-    const bool ok = ports_.waitFor([this] { return ports_.ended > 0; });
-    interp_->join();
-    return ok;
-  }
-};
+using InterpStepsThread = InterpFixture;
 
 // Loops made only of inline forms: a goto loop, a for loop that does not
 // end, a compare loop.

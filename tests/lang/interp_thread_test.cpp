@@ -10,18 +10,6 @@ namespace {
 
 class InterpThread : public InterpFixture {
  protected:
-  void start(const std::vector<std::string>& processes, bool debug = false) {
-    RunRequest request;
-    request.processes = processes;
-    request.debug = debug;
-    StartResult r = interp_->startRun(request);
-    ASSERT_TRUE(r.started) << r.compileError.number << " " << r.message;
-  }
-  bool waitEnded() {
-    const bool ok = ports_.waitFor([this] { return ports_.ended > 0; });
-    interp_->join();
-    return ok;
-  }
   size_t shown() {
     std::lock_guard<std::mutex> lock(ports_.mutex);
     return ports_.shownLines.size();
