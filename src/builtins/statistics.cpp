@@ -263,6 +263,91 @@ template <typename Term>
   }
 }
 
+// The lean scan of a block: per group Σ r and which of its eight lane pairs
+// hold a tie (|y - r| one half exactly); for the block the largest |y| (as
+// bits, so a NaN is the largest of all). Without the magnitudes and the flags
+// per term it costs about half of gridSums512; the bounds come from the group
+// totals instead (addLean512).
+struct LeanScan {
+  int64_t total[kGroups];
+  uint8_t tieLanes[kGroups];
+  double largest;  // max |y| (from max |t|); NaN when a term is not a number
+};
+
+[[gnu::target("avx512f")]] inline uint64_t largestLane(__m512i v) {
+  alignas(64) uint64_t lanes[8];
+  _mm512_store_si512(lanes, v);
+  uint64_t m = lanes[0];
+  for (int k = 1; k < 8; ++k) m = lanes[k] > m ? lanes[k] : m;
+  return m;
+}
+
+template <typename Term>
+[[gnu::target("avx512f")]] void leanScan512(const double* x, int groups, double scale, const Term& term,
+                                            LeanScan& scan) {
+  const __m512d vscale = _mm512_set1_pd(scale);
+  const __m512d constant = _mm512_set1_pd(kRoundingConstant);
+  const __m512i magnitudeBits = _mm512_set1_epi64(0x7fffffffffffffff);
+  const __m512i groupBits =
+      _mm512_set1_epi64(static_cast<int64_t>(kGroup * std::bit_cast<uint64_t>(kRoundingConstant)));
+  const __m512d half = _mm512_set1_pd(0.5);
+  __m512i largest0 = _mm512_setzero_si512(), largest1 = _mm512_setzero_si512();
+  for (int half8 = 0; half8 < groups; half8 += 8) {
+    __m512i totals[8];
+    for (int k = 0; k < 8; ++k) {
+      const double* v = x + (half8 + k) * kGroup;
+      // t * scale is exact (a power of two), so the fused forms round as
+      // y + C and y - q would; they spread the work over more ports.
+      const __m512d t0 = term(_mm512_loadu_pd(v)), t1 = term(_mm512_loadu_pd(v + 8));
+      const __m512d ry0 = _mm512_fmadd_pd(t0, vscale, constant), ry1 = _mm512_fmadd_pd(t1, vscale, constant);
+      const __m512d d0 = _mm512_fmsub_pd(t0, vscale, _mm512_sub_pd(ry0, constant));
+      const __m512d d1 = _mm512_fmsub_pd(t1, vscale, _mm512_sub_pd(ry1, constant));
+      const __m512d deviation = _mm512_maskz_max_pd(0xFF, _mm512_abs_pd(d0), _mm512_abs_pd(d1));
+      scan.tieLanes[half8 + k] = static_cast<uint8_t>(_mm512_cmp_pd_mask(deviation, half, _CMP_EQ_OQ));
+      largest0 = _mm512_maskz_max_epu64(0xFF, largest0, _mm512_and_si512(_mm512_castpd_si512(t0), magnitudeBits));
+      largest1 = _mm512_maskz_max_epu64(0xFF, largest1, _mm512_and_si512(_mm512_castpd_si512(t1), magnitudeBits));
+      totals[k] = _mm512_add_epi64(_mm512_castpd_si512(ry0), _mm512_castpd_si512(ry1));
+    }
+    _mm512_storeu_si512(scan.total + half8, _mm512_sub_epi64(laneSums(totals), groupBits));
+  }
+  scan.largest =
+      std::bit_cast<double>(largestLane(_mm512_maskz_max_epu64(0xFF, largest0, largest1))) * std::fabs(scale);
+}
+
+// The lowest and highest of the running sums of a group's rounded terms
+// (after each of its 16 terms), for a group without ties and bad terms whose
+// rough bounds come too close to the edge.
+[[gnu::target("avx512f")]] inline __m512i prefixSums8(__m512i p) {
+  const __m512i zero = _mm512_setzero_si512();
+  p = _mm512_add_epi64(p, _mm512_maskz_alignr_epi64(0xFF, p, zero, 7));
+  p = _mm512_add_epi64(p, _mm512_maskz_alignr_epi64(0xFF, p, zero, 6));
+  return _mm512_add_epi64(p, _mm512_maskz_alignr_epi64(0xFF, p, zero, 4));
+}
+
+template <typename Term>
+[[gnu::target("avx512f")]] void groupReach512(const double* v, double scale, const Term& term, int64_t& lowest,
+                                              int64_t& highest) {
+  const __m512d vscale = _mm512_set1_pd(scale);
+  const __m512d constant = _mm512_set1_pd(kRoundingConstant);
+  const __m512i constantBits = _mm512_set1_epi64(static_cast<int64_t>(std::bit_cast<uint64_t>(kRoundingConstant)));
+  const __m512i r0 = _mm512_sub_epi64(
+      _mm512_castpd_si512(_mm512_add_pd(_mm512_mul_pd(term(_mm512_loadu_pd(v)), vscale), constant)), constantBits);
+  const __m512i r1 = _mm512_sub_epi64(
+      _mm512_castpd_si512(_mm512_add_pd(_mm512_mul_pd(term(_mm512_loadu_pd(v + 8)), vscale), constant)),
+      constantBits);
+  const __m512i p0 = prefixSums8(r0);
+  const __m512i p1 = _mm512_add_epi64(prefixSums8(r1), _mm512_maskz_permutexvar_epi64(0xFF, _mm512_set1_epi64(7), p0));
+  alignas(64) int64_t low[8], high[8];
+  _mm512_store_si512(low, _mm512_maskz_min_epi64(0xFF, p0, p1));
+  _mm512_store_si512(high, _mm512_maskz_max_epi64(0xFF, p0, p1));
+  lowest = low[0];
+  highest = high[0];
+  for (int k = 1; k < 8; ++k) {
+    lowest = low[k] < lowest ? low[k] : lowest;
+    highest = high[k] > highest ? high[k] : highest;
+  }
+}
+
 // A group's ties in detail, for the flagged groups only: bit j of `odd` is
 // set when r_j is odd, of `ties` when term j is a tie, of `up` when the tie
 // was rounded up (r = y + 1/2), and `bad` marks terms that are not a number
@@ -394,6 +479,98 @@ struct RunningSum {
   }
 };
 
+// A group near the binade's edge, one term after the other in floating
+// point. True when the sum is still in the binade the grid was made for (the
+// grid goes on), false when it has left it (the sum is then in `value`).
+template <typename Term>
+bool addGroupInOrder(const double* v, RunningSum& sum, const Term& term) {
+  Grid& grid = sum.grid;
+  double s = valueOf(grid);
+  for (int j = 0; j < kGroup; ++j) s += term(v[j]);
+  Grid now;
+  if (!gridOf(s, now) || now.exponent != grid.exponent || (now.scale < 0) != (grid.scale < 0)) {
+    sum.onGrid = false;
+    sum.value = s;
+    return false;
+  }
+  grid.units = now.units;
+  return true;
+}
+
+// One block on the grid from the lean scan, for blocks without bad terms.
+// The bounds: after group k the running sum is units + P_k (P_k the sum of
+// the group totals before it); inside a group each rounded term moves it by
+// at most L = largest + 1/2, so between P_k and P_k+1 it stays within 8 L of
+// the nearer of the two (16 steps). A tie moves each later sum by at most one
+// unit. When the bounds leave the binade, group by group: a group near the
+// edge is checked on its exact running sums, else added one term after the
+// other. Returns the number of terms added, or 0 when a term is bad (the
+// careful path takes the block).
+template <typename Term>
+[[gnu::target("avx512f")]] int64_t addLean512(const double* x, int groups, RunningSum& sum, const Term& term,
+                                              bool& gridded) {
+  Grid& grid = sum.grid;
+  LeanScan scan;
+  leanScan512(x, groups, grid.scale, term, scan);
+  if (!(scan.largest < kScaledLimit)) return 0;
+  const int64_t terms = groups * kGroup;
+  const int64_t reach = 8 * (static_cast<int64_t>(scan.largest) + 1);
+  int64_t prefix = 0, lowest = 0, highest = 0, ties = 0;
+  int64_t before[kGroups];  // P_k
+  uint32_t tieGroups = 0;
+  for (int k = 0; k < groups; ++k) {
+    before[k] = prefix;
+    prefix += scan.total[k];
+    lowest = prefix < lowest ? prefix : lowest;
+    highest = prefix > highest ? prefix : highest;
+    ties += std::popcount(scan.tieLanes[k]);
+    tieGroups |= static_cast<uint32_t>(scan.tieLanes[k] != 0) << k;
+  }
+  // (each lane pair holds at most two ties)
+  const int64_t tieReach = 2 * ties;
+  // Adds group k on the grid, with its ties as the loop rounds them.
+  const auto addGroup = [&](int k) {
+    grid.units += scan.tieLanes[k] == 0
+                      ? scan.total[k]
+                      : scan.total[k] + tieCorrection(tieMasks512(x + k * kGroup, grid.scale, term), grid.units);
+  };
+  if (grid.units + lowest - reach - tieReach > kBinadeLow && grid.units + highest + reach + tieReach < kBinadeHigh) {
+    // Only the groups with ties need a look at their terms; the parity of
+    // the sum before each is the start's, the totals' and the corrections'.
+    int64_t correction = 0;
+    for (uint32_t rest = tieGroups; rest != 0; rest &= rest - 1) {
+      const int k = std::countr_zero(rest);
+      correction += tieCorrection(tieMasks512(x + k * kGroup, grid.scale, term), grid.units + before[k] + correction);
+    }
+    grid.units += prefix + correction;
+    gridded = true;
+    return terms;
+  }
+  int floatGroups = 0;
+  for (int k = 0; k < groups; ++k) {
+    const int64_t total = scan.total[k];
+    const int64_t groupTies = scan.tieLanes[k] == 0 ? 0 : 2 * kGroup;
+    if (grid.units + (total < 0 ? total : 0) - reach - groupTies > kBinadeLow &&
+        grid.units + (total > 0 ? total : 0) + reach + groupTies < kBinadeHigh) {
+      addGroup(k);
+      continue;
+    }
+    int64_t low, high;
+    groupReach512(x + k * kGroup, grid.scale, term, low, high);
+    if (grid.units + low - groupTies > kBinadeLow && grid.units + high + groupTies < kBinadeHigh) {
+      addGroup(k);
+      continue;
+    }
+    ++floatGroups;
+    if (!addGroupInOrder(x + k * kGroup, sum, term)) {
+      gridded = floatGroups * 8 < k + 1;
+      return (k + 1) * kGroup;
+    }
+  }
+  gridded = floatGroups * 8 < groups;
+  return terms;
+}
+
 // Adds the terms of one block (`groups` groups of 16, a multiple of 8) on
 // the grid of the running sum: groups on the grid while they stay inside
 // the binade; a group that may not is added one term after the other in
@@ -411,6 +588,10 @@ int64_t addBlock(const double* x, int groups, RunningSum& sum, const Term& term,
     for (int64_t j = 0; j < terms; ++j) s += term(x[j]);
     sum.value = s;
     return terms;
+  }
+  if (kHaveAvx512) {
+    const int64_t added = addLean512(x, groups, sum, term, gridded);
+    if (added != 0) return added;
   }
   Grid& grid = sum.grid;
   GridGroups g;
@@ -461,19 +642,11 @@ int64_t addBlock(const double* x, int groups, RunningSum& sum, const Term& term,
       }
     }
     // Near the binade's edge: the group one term after the other.
-    const double* v = x + k * kGroup;
     ++floatGroups;
-    double s = valueOf(grid);
-    for (int j = 0; j < kGroup; ++j) s += term(v[j]);
-    // Still in the binade the group sums were made for: go on with them.
-    Grid now;
-    if (!gridOf(s, now) || now.exponent != grid.exponent || (now.scale < 0) != (grid.scale < 0)) {
-      sum.onGrid = false;
-      sum.value = s;
+    if (!addGroupInOrder(x + k * kGroup, sum, term)) {
       gridded = floatGroups * 8 < k + 1;
       return (k + 1) * kGroup;
     }
-    grid.units = now.units;
   }
   gridded = floatGroups * 8 < groups;
   return terms;
