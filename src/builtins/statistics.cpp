@@ -264,65 +264,120 @@ template <typename Term>
 }
 
 // The lean scan of a block: per group Σ r and which of its eight lane pairs
-// hold a tie (|y - r| one half exactly); for the block the largest |y| (as
-// bits, so a NaN is the largest of all). Without the magnitudes and the flags
-// per term it costs about half of gridSums512; the bounds come from the group
-// totals instead (addLean512).
+// hold a tie (|y - r| one half exactly); for the block the largest |y|, the
+// sum and the lowest and highest of the sums after each group (with 0 for
+// the start). Without the magnitudes and the flags per term it costs about
+// half of gridSums512; the bounds come from the group totals instead
+// (addLean512). The block's figures stay in registers until the end: the
+// common case reads nothing back that was just stored.
 struct LeanScan {
   int64_t total[kGroups];
+  int64_t before[kGroups];  // Σ r of the groups before
   uint8_t tieLanes[kGroups];
+  bool ties;
   double largest;  // max |y| (from max |t|); NaN when a term is not a number
+  int64_t sum, lowest, highest;
 };
 
-[[gnu::target("avx512f")]] inline uint64_t largestLane(__m512i v) {
-  alignas(64) uint64_t lanes[8];
-  _mm512_store_si512(lanes, v);
-  uint64_t m = lanes[0];
-  for (int k = 1; k < 8; ++k) m = lanes[k] > m ? lanes[k] : m;
-  return m;
+// Below this largest |y| the scan's group sums (16 terms) are exact.
+constexpr double kLeanLimit = 0x1p49;
+
+// The group sums in floating point: the terms are integers below 2^49 when
+// the scan is used, so every group sum is exact, and a term that is not a
+// number makes its group's sum one.
+[[gnu::target("avx512f")]] inline __m512d sumPairsPd(__m512d a, __m512d b) {
+  return _mm512_add_pd(_mm512_maskz_unpacklo_pd(0xFF, a, b), _mm512_maskz_unpackhi_pd(0xFF, a, b));
+}
+[[gnu::target("avx512f")]] inline __m512d sumChunksPd(__m512d a, __m512d b) {
+  return _mm512_add_pd(_mm512_maskz_shuffle_f64x2(0xFF, a, b, _MM_SHUFFLE(2, 0, 2, 0)),
+                       _mm512_maskz_shuffle_f64x2(0xFF, a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+}
+[[gnu::target("avx512f")]] inline __m512d laneSumsPd(const __m512d* v) {
+  const __m512d q0 = sumChunksPd(sumPairsPd(v[0], v[1]), sumPairsPd(v[2], v[3]));
+  const __m512d q1 = sumChunksPd(sumPairsPd(v[4], v[5]), sumPairsPd(v[6], v[7]));
+  return sumChunksPd(q0, q1);
 }
 
-template <typename Term>
-[[gnu::target("avx512f")]] void leanScan512(const double* x, int groups, double scale, const Term& term,
-                                            LeanScan& scan) {
-  const __m512d vscale = _mm512_set1_pd(scale);
-  const __m512d constant = _mm512_set1_pd(kRoundingConstant);
-  const __m512i magnitudeBits = _mm512_set1_epi64(0x7fffffffffffffff);
-  const __m512i groupBits =
-      _mm512_set1_epi64(static_cast<int64_t>(kGroup * std::bit_cast<uint64_t>(kRoundingConstant)));
-  const __m512d half = _mm512_set1_pd(0.5);
-  __m512i largest0 = _mm512_setzero_si512(), largest1 = _mm512_setzero_si512();
-  for (int half8 = 0; half8 < groups; half8 += 8) {
-    __m512i totals[8];
-    for (int k = 0; k < 8; ++k) {
-      const double* v = x + (half8 + k) * kGroup;
-      // t * scale is exact (a power of two), so the fused forms round as
-      // y + C and y - q would; they spread the work over more ports.
-      const __m512d t0 = term(_mm512_loadu_pd(v)), t1 = term(_mm512_loadu_pd(v + 8));
-      const __m512d ry0 = _mm512_fmadd_pd(t0, vscale, constant), ry1 = _mm512_fmadd_pd(t1, vscale, constant);
-      const __m512d d0 = _mm512_fmsub_pd(t0, vscale, _mm512_sub_pd(ry0, constant));
-      const __m512d d1 = _mm512_fmsub_pd(t1, vscale, _mm512_sub_pd(ry1, constant));
-      const __m512d deviation = _mm512_maskz_max_pd(0xFF, _mm512_abs_pd(d0), _mm512_abs_pd(d1));
-      scan.tieLanes[half8 + k] = static_cast<uint8_t>(_mm512_cmp_pd_mask(deviation, half, _CMP_EQ_OQ));
-      largest0 = _mm512_maskz_max_epu64(0xFF, largest0, _mm512_and_si512(_mm512_castpd_si512(t0), magnitudeBits));
-      largest1 = _mm512_maskz_max_epu64(0xFF, largest1, _mm512_and_si512(_mm512_castpd_si512(t1), magnitudeBits));
-      totals[k] = _mm512_add_epi64(_mm512_castpd_si512(ry0), _mm512_castpd_si512(ry1));
-    }
-    _mm512_storeu_si512(scan.total + half8, _mm512_sub_epi64(laneSums(totals), groupBits));
-  }
-  scan.largest =
-      std::bit_cast<double>(largestLane(_mm512_maskz_max_epu64(0xFF, largest0, largest1))) * std::fabs(scale);
-}
+// The range instruction's absolute maximum (it does not pass NaNs on).
+constexpr int kAbsoluteMaximum = 0x0B;
 
-// The lowest and highest of the running sums of a group's rounded terms
-// (after each of its 16 terms), for a group without ties and bad terms whose
-// rough bounds come too close to the edge.
+// Inclusive prefix sums of the eight lanes.
 [[gnu::target("avx512f")]] inline __m512i prefixSums8(__m512i p) {
   const __m512i zero = _mm512_setzero_si512();
   p = _mm512_add_epi64(p, _mm512_maskz_alignr_epi64(0xFF, p, zero, 7));
   p = _mm512_add_epi64(p, _mm512_maskz_alignr_epi64(0xFF, p, zero, 6));
   return _mm512_add_epi64(p, _mm512_maskz_alignr_epi64(0xFF, p, zero, 4));
 }
+// The smallest (largest) lane, in every lane.
+[[gnu::target("avx512f")]] inline __m512i smallestLane(__m512i v) {
+  v = _mm512_maskz_min_epi64(0xFF, v, _mm512_maskz_shuffle_i64x2(0xFF, v, v, _MM_SHUFFLE(1, 0, 3, 2)));
+  v = _mm512_maskz_min_epi64(0xFF, v, _mm512_maskz_shuffle_i64x2(0xFF, v, v, _MM_SHUFFLE(2, 3, 0, 1)));
+  return _mm512_maskz_min_epi64(0xFF, v, _mm512_maskz_shuffle_epi32(0xFFFF, v, _MM_PERM_BADC));
+}
+[[gnu::target("avx512f")]] inline __m512i largestLane(__m512i v) {
+  v = _mm512_maskz_max_epi64(0xFF, v, _mm512_maskz_shuffle_i64x2(0xFF, v, v, _MM_SHUFFLE(1, 0, 3, 2)));
+  v = _mm512_maskz_max_epi64(0xFF, v, _mm512_maskz_shuffle_i64x2(0xFF, v, v, _MM_SHUFFLE(2, 3, 0, 1)));
+  return _mm512_maskz_max_epi64(0xFF, v, _mm512_maskz_shuffle_epi32(0xFFFF, v, _MM_PERM_BADC));
+}
+[[gnu::target("avx512f")]] inline double largestLane(__m512d v) {
+  v = _mm512_maskz_max_pd(0xFF, v, _mm512_maskz_shuffle_f64x2(0xFF, v, v, _MM_SHUFFLE(1, 0, 3, 2)));
+  v = _mm512_maskz_max_pd(0xFF, v, _mm512_maskz_shuffle_f64x2(0xFF, v, v, _MM_SHUFFLE(2, 3, 0, 1)));
+  return _mm512_cvtsd_f64(_mm512_maskz_max_pd(0xFF, v, _mm512_maskz_permute_pd(0xFF, v, 0x55)));
+}
+[[gnu::target("avx512f")]] inline int64_t firstLane(__m512i v) {
+  return _mm_cvtsi128_si64(_mm512_maskz_extracti32x4_epi32(0xF, v, 0));
+}
+
+template <typename Term>
+[[gnu::target("avx512f,avx512dq")]] void leanScan512(const double* x, int groups, double scale, const Term& term,
+                                                     LeanScan& scan) {
+  const __m512d vscale = _mm512_set1_pd(scale);
+  const __m512d constant = _mm512_set1_pd(kRoundingConstant);
+  const __m512d half = _mm512_set1_pd(0.5);
+  __m512d largest0 = _mm512_setzero_pd(), largest1 = _mm512_setzero_pd(), all = _mm512_setzero_pd();
+  __m512i carry = _mm512_setzero_si512(), lowest = carry, highest = carry;
+  __mmask8 ties = 0;
+  for (int half8 = 0; half8 < groups; half8 += 8) {
+    __m512d totals[8];
+#pragma GCC unroll 8
+    for (int k = 0; k < 8; ++k) {
+      const double* v = x + (half8 + k) * kGroup;
+      // t * scale is exact (a power of two), so the fused forms round as
+      // y + C and y - q would; they spread the work over more ports.
+      const __m512d t0 = term(_mm512_loadu_pd(v)), t1 = term(_mm512_loadu_pd(v + 8));
+      const __m512d q0 = _mm512_sub_pd(_mm512_fmadd_pd(t0, vscale, constant), constant);
+      const __m512d q1 = _mm512_sub_pd(_mm512_fmadd_pd(t1, vscale, constant), constant);
+      const __m512d d0 = _mm512_fmsub_pd(t0, vscale, q0), d1 = _mm512_fmsub_pd(t1, vscale, q1);
+      const __m512d deviation = _mm512_maskz_range_pd(0xFF, d0, d1, kAbsoluteMaximum);
+      const __mmask8 tieLanes = _mm512_cmp_pd_mask(deviation, half, _CMP_EQ_OQ);
+      scan.tieLanes[half8 + k] = static_cast<uint8_t>(tieLanes);
+      ties |= tieLanes;
+      largest0 = _mm512_maskz_range_pd(0xFF, largest0, t0, kAbsoluteMaximum);
+      largest1 = _mm512_maskz_range_pd(0xFF, largest1, t1, kAbsoluteMaximum);
+      totals[k] = _mm512_add_pd(q0, q1);
+    }
+    const __m512d sums = laneSumsPd(totals);
+    all = _mm512_add_pd(all, sums);
+    const __m512i groupSums = _mm512_maskz_cvtpd_epi64(0xFF, sums);
+    const __m512i after = _mm512_add_epi64(prefixSums8(groupSums), carry);
+    _mm512_storeu_si512(scan.total + half8, groupSums);
+    _mm512_storeu_si512(scan.before + half8, _mm512_sub_epi64(after, groupSums));
+    lowest = _mm512_maskz_min_epi64(0xFF, lowest, after);
+    highest = _mm512_maskz_max_epi64(0xFF, highest, after);
+    carry = _mm512_maskz_permutexvar_epi64(0xFF, _mm512_set1_epi64(7), after);
+  }
+  scan.ties = ties != 0;
+  // A NaN term makes `all` one (an infinite one makes `largest` one).
+  const double largest = largestLane(_mm512_maskz_range_pd(0xFF, largest0, largest1, kAbsoluteMaximum));
+  scan.largest = largestLane(all) == largestLane(all) ? largest * std::fabs(scale) : largestLane(all);
+  scan.sum = firstLane(carry);
+  scan.lowest = firstLane(smallestLane(lowest));
+  scan.highest = firstLane(largestLane(highest));
+}
+
+// The lowest and highest of the running sums of a group's rounded terms
+// (after each of its 16 terms), for a group without ties and bad terms whose
+// rough bounds come too close to the edge.
 
 template <typename Term>
 [[gnu::target("avx512f")]] void groupReach512(const double* v, double scale, const Term& term, int64_t& lowest,
@@ -337,15 +392,8 @@ template <typename Term>
       constantBits);
   const __m512i p0 = prefixSums8(r0);
   const __m512i p1 = _mm512_add_epi64(prefixSums8(r1), _mm512_maskz_permutexvar_epi64(0xFF, _mm512_set1_epi64(7), p0));
-  alignas(64) int64_t low[8], high[8];
-  _mm512_store_si512(low, _mm512_maskz_min_epi64(0xFF, p0, p1));
-  _mm512_store_si512(high, _mm512_maskz_max_epi64(0xFF, p0, p1));
-  lowest = low[0];
-  highest = high[0];
-  for (int k = 1; k < 8; ++k) {
-    lowest = low[k] < lowest ? low[k] : lowest;
-    highest = high[k] > highest ? high[k] : highest;
-  }
+  lowest = firstLane(smallestLane(_mm512_maskz_min_epi64(0xFF, p0, p1)));
+  highest = firstLane(largestLane(_mm512_maskz_max_epi64(0xFF, p0, p1)));
 }
 
 // A group's ties in detail, for the flagged groups only: bit j of `odd` is
@@ -430,7 +478,7 @@ inline int64_t tieCorrection(const TieMasks& m, int64_t units) {
 
 bool detectAvx512() {
   __builtin_cpu_init();  // may run before the library's own start-up code
-  return __builtin_cpu_supports("avx512f") != 0;
+  return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512dq") != 0;
 }
 const bool kDetectedAvx512 = detectAvx512();
 bool kHaveAvx512 = kDetectedAvx512;
@@ -507,42 +555,33 @@ bool addGroupInOrder(const double* v, RunningSum& sum, const Term& term) {
 // other. Returns the number of terms added, or 0 when a term is bad (the
 // careful path takes the block).
 template <typename Term>
-[[gnu::target("avx512f")]] int64_t addLean512(const double* x, int groups, RunningSum& sum, const Term& term,
+[[gnu::target("avx512f,avx512dq")]] int64_t addLean512(const double* x, int groups, RunningSum& sum, const Term& term,
                                               bool& gridded) {
   Grid& grid = sum.grid;
   LeanScan scan;
   leanScan512(x, groups, grid.scale, term, scan);
-  if (!(scan.largest < kScaledLimit)) return 0;
+  if (!(scan.largest < kLeanLimit)) return 0;
   const int64_t terms = groups * kGroup;
-  const int64_t reach = 8 * (static_cast<int64_t>(scan.largest) + 1);
-  int64_t prefix = 0, lowest = 0, highest = 0, ties = 0;
-  int64_t before[kGroups];  // P_k
-  uint32_t tieGroups = 0;
-  for (int k = 0; k < groups; ++k) {
-    before[k] = prefix;
-    prefix += scan.total[k];
-    lowest = prefix < lowest ? prefix : lowest;
-    highest = prefix > highest ? prefix : highest;
-    ties += std::popcount(scan.tieLanes[k]);
-    tieGroups |= static_cast<uint32_t>(scan.tieLanes[k] != 0) << k;
-  }
-  // (each lane pair holds at most two ties)
-  const int64_t tieReach = 2 * ties;
+  // Each tie moves the later sums by at most one unit.
+  const int64_t reach = 8 * (static_cast<int64_t>(scan.largest) + 1) + (scan.ties ? terms : 0);
+  const int64_t lowest = scan.lowest, highest = scan.highest;
   // Adds group k on the grid, with its ties as the loop rounds them.
   const auto addGroup = [&](int k) {
     grid.units += scan.tieLanes[k] == 0
                       ? scan.total[k]
                       : scan.total[k] + tieCorrection(tieMasks512(x + k * kGroup, grid.scale, term), grid.units);
   };
-  if (grid.units + lowest - reach - tieReach > kBinadeLow && grid.units + highest + reach + tieReach < kBinadeHigh) {
-    // Only the groups with ties need a look at their terms; the parity of
-    // the sum before each is the start's, the totals' and the corrections'.
+  if (grid.units + lowest - reach > kBinadeLow && grid.units + highest + reach < kBinadeHigh) {
     int64_t correction = 0;
-    for (uint32_t rest = tieGroups; rest != 0; rest &= rest - 1) {
-      const int k = std::countr_zero(rest);
-      correction += tieCorrection(tieMasks512(x + k * kGroup, grid.scale, term), grid.units + before[k] + correction);
+    if (scan.ties) {
+      // Only the groups with ties need a look at their terms; the parity of
+      // the sum before each is the start's, the totals' and the corrections'.
+      for (int k = 0; k < groups; ++k)
+        if (scan.tieLanes[k] != 0)
+          correction +=
+              tieCorrection(tieMasks512(x + k * kGroup, grid.scale, term), grid.units + scan.before[k] + correction);
     }
-    grid.units += prefix + correction;
+    grid.units += scan.sum + correction;
     gridded = true;
     return terms;
   }
