@@ -263,8 +263,8 @@ template <typename Term>
   }
 }
 
-// The lean scan of a block: per group Σ r and which of its eight lane pairs
-// hold a tie (|y - r| one half exactly); for the block the largest |y|, the
+// The lean scan of a block: per group Σ r and whether it holds a tie
+// (|y - r| one half exactly); for the block the largest |y|, the
 // sum and the lowest and highest of the sums after each group (with 0 for
 // the start). Without the magnitudes and the flags per term it costs about
 // half of gridSums512; the bounds come from the group totals instead
@@ -273,8 +273,7 @@ template <typename Term>
 struct LeanScan {
   int64_t total[kGroups];
   int64_t before[kGroups];  // Σ r of the groups before
-  uint8_t tieLanes[kGroups];
-  bool ties;
+  uint32_t tieGroups;  // bit k: group k holds a tie
   double largest;  // max |y| (from max |t|); NaN when a term is not a number
   int64_t sum, lowest, highest;
 };
@@ -336,7 +335,7 @@ template <typename Term>
   const __m512d half = _mm512_set1_pd(0.5);
   __m512d largest0 = _mm512_setzero_pd(), largest1 = _mm512_setzero_pd(), all = _mm512_setzero_pd();
   __m512i carry = _mm512_setzero_si512(), lowest = carry, highest = carry;
-  __mmask8 ties = 0;
+  uint32_t tieGroups = 0;
   for (int half8 = 0; half8 < groups; half8 += 8) {
     __m512d totals[8];
 #pragma GCC unroll 8
@@ -350,8 +349,7 @@ template <typename Term>
       const __m512d d0 = _mm512_fmsub_pd(t0, vscale, q0), d1 = _mm512_fmsub_pd(t1, vscale, q1);
       const __m512d deviation = _mm512_maskz_range_pd(0xFF, d0, d1, kAbsoluteMaximum);
       const __mmask8 tieLanes = _mm512_cmp_pd_mask(deviation, half, _CMP_EQ_OQ);
-      scan.tieLanes[half8 + k] = static_cast<uint8_t>(tieLanes);
-      ties |= tieLanes;
+      tieGroups |= static_cast<uint32_t>(tieLanes != 0) << (half8 + k);
       largest0 = _mm512_maskz_range_pd(0xFF, largest0, t0, kAbsoluteMaximum);
       largest1 = _mm512_maskz_range_pd(0xFF, largest1, t1, kAbsoluteMaximum);
       totals[k] = _mm512_add_pd(q0, q1);
@@ -366,7 +364,7 @@ template <typename Term>
     highest = _mm512_maskz_max_epi64(0xFF, highest, after);
     carry = _mm512_maskz_permutexvar_epi64(0xFF, _mm512_set1_epi64(7), after);
   }
-  scan.ties = ties != 0;
+  scan.tieGroups = tieGroups;
   // A NaN term makes `all` one (an infinite one makes `largest` one).
   const double largest = largestLane(_mm512_maskz_range_pd(0xFF, largest0, largest1, kAbsoluteMaximum));
   scan.largest = largestLane(all) == largestLane(all) ? largest * std::fabs(scale) : largestLane(all);
@@ -478,7 +476,8 @@ inline int64_t tieCorrection(const TieMasks& m, int64_t units) {
 
 bool detectAvx512() {
   __builtin_cpu_init();  // may run before the library's own start-up code
-  return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512dq") != 0;
+  return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512dq") != 0 &&
+         __builtin_cpu_supports("popcnt") != 0;
 }
 const bool kDetectedAvx512 = detectAvx512();
 bool kHaveAvx512 = kDetectedAvx512;
@@ -545,6 +544,45 @@ bool addGroupInOrder(const double* v, RunningSum& sum, const Term& term) {
   return true;
 }
 
+// The correction of a group with ties (see tieCorrection), for the lean
+// path (no bad terms there). With E the parities of the rounded terms before
+// each term and X those up to and including it, the sum before tie j is odd
+// when E_j ^ X_a is, a the tie before (the sum after a tie is even), or when
+// E_j ^ (units & 1) is for the first tie.
+template <typename Term>
+[[gnu::target("avx512f,avx512dq,popcnt")]] int64_t leanTieCorrection512(const double* v, double scale,
+                                                                        const Term& term, int64_t units) {
+  const __m512d vscale = _mm512_set1_pd(scale);
+  const __m512d constant = _mm512_set1_pd(kRoundingConstant);
+  const __m512i one = _mm512_set1_epi64(1);
+  uint32_t odd = 0, ties = 0, up = 0;
+  for (int h = 0; h < 2; ++h) {
+    const __m512d t = term(_mm512_loadu_pd(v + 8 * h));
+    const __m512d ry = _mm512_fmadd_pd(t, vscale, constant);
+    const __m512d d = _mm512_fmsub_pd(t, vscale, _mm512_sub_pd(ry, constant));
+    // The low bit of the rounded integer is the low bit of ry's pattern.
+    odd |= static_cast<uint32_t>(_mm512_test_epi64_mask(_mm512_castpd_si512(ry), one)) << (8 * h);
+    ties |= static_cast<uint32_t>(_mm512_cmp_pd_mask(_mm512_abs_pd(d), _mm512_set1_pd(0.5), _CMP_EQ_OQ)) << (8 * h);
+    up |= static_cast<uint32_t>(_mm512_cmp_pd_mask(d, _mm512_set1_pd(-0.5), _CMP_EQ_OQ)) << (8 * h);
+  }
+  uint32_t through = odd;  // X: bit j the parity of terms 0..j
+  through ^= through << 1;
+  through ^= through << 2;
+  through ^= through << 4;
+  through ^= through << 8;
+  const uint32_t before = through << 1;  // E
+  int64_t correction = 0;
+  uint32_t carried = static_cast<uint32_t>(units & 1);
+  for (uint32_t rest = ties; rest != 0; rest &= rest - 1) {
+    const int j = std::countr_zero(rest);
+    const uint32_t parity = ((before >> j) ^ carried) & 1u;
+    const uint32_t rounded = (up >> j) & 1u;
+    correction += static_cast<int64_t>(parity ^ rounded) - static_cast<int64_t>(rounded);
+    carried = (through >> j) & 1u;
+  }
+  return correction;
+}
+
 // One block on the grid from the lean scan, for blocks without bad terms.
 // The bounds: after group k the running sum is units + P_k (P_k the sum of
 // the group totals before it); inside a group each rounded term moves it by
@@ -563,23 +601,22 @@ template <typename Term>
   if (!(scan.largest < kLeanLimit)) return 0;
   const int64_t terms = groups * kGroup;
   // Each tie moves the later sums by at most one unit.
-  const int64_t reach = 8 * (static_cast<int64_t>(scan.largest) + 1) + (scan.ties ? terms : 0);
+  const int64_t reach = 8 * (static_cast<int64_t>(scan.largest) + 1) + (scan.tieGroups != 0 ? terms : 0);
   const int64_t lowest = scan.lowest, highest = scan.highest;
   // Adds group k on the grid, with its ties as the loop rounds them.
   const auto addGroup = [&](int k) {
-    grid.units += scan.tieLanes[k] == 0
+    grid.units += ((scan.tieGroups >> k) & 1u) == 0
                       ? scan.total[k]
-                      : scan.total[k] + tieCorrection(tieMasks512(x + k * kGroup, grid.scale, term), grid.units);
+                      : scan.total[k] + leanTieCorrection512(x + k * kGroup, grid.scale, term, grid.units);
   };
   if (grid.units + lowest - reach > kBinadeLow && grid.units + highest + reach < kBinadeHigh) {
+    // Only the groups with ties need a look at their terms; the parity of
+    // the sum before each is the start's, the totals' and the corrections'.
     int64_t correction = 0;
-    if (scan.ties) {
-      // Only the groups with ties need a look at their terms; the parity of
-      // the sum before each is the start's, the totals' and the corrections'.
-      for (int k = 0; k < groups; ++k)
-        if (scan.tieLanes[k] != 0)
-          correction +=
-              tieCorrection(tieMasks512(x + k * kGroup, grid.scale, term), grid.units + scan.before[k] + correction);
+    for (uint32_t rest = scan.tieGroups; rest != 0; rest &= rest - 1) {
+      const int k = std::countr_zero(rest);
+      correction +=
+          leanTieCorrection512(x + k * kGroup, grid.scale, term, grid.units + scan.before[k] + correction);
     }
     grid.units += scan.sum + correction;
     gridded = true;
@@ -588,7 +625,7 @@ template <typename Term>
   int floatGroups = 0;
   for (int k = 0; k < groups; ++k) {
     const int64_t total = scan.total[k];
-    const int64_t groupTies = scan.tieLanes[k] == 0 ? 0 : 2 * kGroup;
+    const int64_t groupTies = ((scan.tieGroups >> k) & 1u) == 0 ? 0 : kGroup;
     if (grid.units + (total < 0 ? total : 0) - reach - groupTies > kBinadeLow &&
         grid.units + (total > 0 ? total : 0) + reach + groupTies < kBinadeHigh) {
       addGroup(k);
