@@ -13,6 +13,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "builtins/math_vector.h"
 #include "builtins/operands.h"
@@ -297,6 +298,8 @@ constexpr double kLeanLimit = 0x1p49;
   return sumChunksPd(q0, q1);
 }
 
+constexpr double kNotANumber = std::numeric_limits<double>::quiet_NaN();
+
 // The range instruction's absolute maximum (it does not pass NaNs on).
 constexpr int kAbsoluteMaximum = 0x0B;
 
@@ -367,7 +370,7 @@ template <typename Term>
   scan.tieGroups = tieGroups;
   // A NaN term makes `all` one (an infinite one makes `largest` one).
   const double largest = largestLane(_mm512_maskz_range_pd(0xFF, largest0, largest1, kAbsoluteMaximum));
-  scan.largest = largestLane(all) == largestLane(all) ? largest * std::fabs(scale) : largestLane(all);
+  scan.largest = _mm512_cmp_pd_mask(all, all, _CMP_UNORD_Q) == 0 ? largest * std::fabs(scale) : kNotANumber;
   scan.sum = firstLane(carry);
   scan.lowest = firstLane(smallestLane(lowest));
   scan.highest = firstLane(largestLane(highest));

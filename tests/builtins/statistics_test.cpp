@@ -113,6 +113,59 @@ TEST(OrderedSum, EqualsTheOneAfterTheOtherLoopBitForBit) {
   stats::forcePortableSums(false);
 }
 
+// Short sums that start a few units away from a power of two and hug it:
+// terms of a few units in quarters (ties at every odd half, fractions that
+// round one way below the edge and the other way above it), in blocks of
+// one and two grid blocks. Every sum must be the loop's, bit for bit; a
+// bound or a tie margin that is one step too tight shows here.
+TEST(OrderedSum, SumsHuggingAPowerOfTwoAreTheLoops) {
+  std::mt19937_64 g(7);
+  const double unit = 0x1p-52;  // the grid unit below 2
+  const int quarters[] = {1, 2, 3, 5, 6, 10, 13, 15, 16, 31};
+  int mismatches = 0;
+  for (const bool portable : {false, true}) {
+    stats::forcePortableSums(portable);
+    for (int trial = 0; trial < 4000; ++trial) {
+      const int n = trial % 2 == 0 ? 256 : 512;
+      const bool upper = trial % 3 == 0;  // start above the edge
+      const auto away = static_cast<double>(g() % 48);
+      double start = upper ? 2.0 + 2 * away * unit : 2.0 - away * unit;
+      // Mostly a walk along the edge; in every fifth trial runs of eight
+      // steps of the largest term (the farthest a group can go between its
+      // ends), in every seventh the ties all go up: after an odd sum, half a
+      // unit then one unit, so the loop climbs twice as fast as the rounded
+      // terms say.
+      std::vector<double> t(n);
+      for (int k = 0; k < n; ++k) {
+        const int q = quarters[g() % (trial % 5 == 0 ? 7 : std::size(quarters))];
+        t[k] = ((g() & 1) != 0 ? -q : q) * 0.25 * unit;
+        if (trial % 5 == 0 && k % 32 >= 24) t[k] = (k % 64 < 32 ? 1 : -1) * 3.9 * unit;
+        if (trial % 7 == 0) t[k] = (k % 2 == 0 ? 0.5 : 1.0) * unit;
+      }
+      if (trial % 7 == 0) start = 2.0 - static_cast<double>(2 * (g() % 128) + 129) * unit;
+      double loop = start;
+      for (double v : t) loop += v;
+      const double ordered = stats::orderedSum(t.data(), n, start);
+      if (std::bit_cast<uint64_t>(ordered) != std::bit_cast<uint64_t>(loop) && ++mismatches <= 5)
+        ADD_FAILURE() << (portable ? "portable, " : "") << "trial " << trial << ": " << ordered << " against "
+                      << loop;
+    }
+  }
+  stats::forcePortableSums(false);
+  EXPECT_EQ(mismatches, 0);
+
+  // The farthest a group goes between its ends: seven steps of 3.9 units and
+  // one of 3.25 up (32 units, over the edge 2 by one), eight of 3.9 down.
+  // Above 2 the step of 3.25 becomes 4 units, so the sum ends one unit
+  // higher than on the grid below 2.
+  std::vector<double> t(256, 0.0);
+  for (int k = 0; k < 16; ++k) t[k] = (k < 7 ? 3.9 : k == 7 ? 3.25 : -3.9) * unit;
+  double loop = 2.0 - 30 * unit;
+  for (double v : t) loop += v;
+  EXPECT_EQ(std::bit_cast<uint64_t>(stats::orderedSum(t.data(), 256, 2.0 - 30 * unit)),
+            std::bit_cast<uint64_t>(loop));
+}
+
 // The aggregates built on the ordered sum, on a long array: the loops as
 // written (moment of order 2 squares by multiplication).
 TEST_F(StatisticsTest, LongArraySumsAreTheWrittenLoops) {
