@@ -134,8 +134,13 @@ double extremeValue(const double* x, int64_t n) {
 //     since the last tie (and on the sum before the first): the parities of
 //     the rounded terms between ties decide.
 // The terms are scaled and rounded in blocks of 256 with the sums of every
-// 16 of them. The bounds are checked per group of 16: its running sums lie
-// between the sum before it plus its negative terms and plus its positive
+// 16 of them (a group). With AVX-512 the lean scan (addLean512) bounds the
+// running sums by the sums after each group and the largest term, and marks
+// the groups with ties; it covers all blocks but those with a bad term or
+// a sum so small that its terms are 2^49 units or more. Those, and every
+// block without AVX-512, take the careful path (gridSums512 or
+// gridSumsGeneric): per group the sums of the positive and the negative
+// terms bound its running sums, and a flag per term marks ties and bad
 // terms. A group with ties takes the corrections their parities give
 // (tieCorrection). A group that may come too close to the edge is added
 // one term after the other in floating point (as fast as the integers would
