@@ -24,7 +24,8 @@ namespace stats {
 
 namespace {
 
-constexpr int64_t kBlock = 512;
+// Terms computed ahead of the sum, a few grid blocks at a time.
+constexpr int64_t kBlock = 2048;
 
 int64_t firstNumber(const double* x, int64_t n) {
   int64_t i = 0;
@@ -133,7 +134,7 @@ double extremeValue(const double* x, int64_t n) {
 //     is even, so whether the next tie rounds up depends only on the terms
 //     since the last tie (and on the sum before the first): the parities of
 //     the rounded terms between ties decide.
-// The terms are scaled and rounded in blocks of 256 with the sums of every
+// The terms are scaled and rounded in blocks of 512 with the sums of every
 // 16 of them (a group). With AVX-512 the lean scan (addLean512) bounds the
 // running sums by the sums after each group and the largest term, and marks
 // the groups with ties; it covers all blocks but those with a bad term or
@@ -149,7 +150,7 @@ double extremeValue(const double* x, int64_t n) {
 // cross it again, and each crossing discards the rest of a block's sums.
 
 constexpr int kGroup = 16;
-constexpr int kGroups = 16;
+constexpr int kGroups = 32;
 constexpr int64_t kGridBlock = kGroup * kGroups;
 constexpr double kRoundingConstant = 6755399441055744.0;  // 1.5 * 2^52
 constexpr double kScaledLimit = 2251799813685248.0;       // 2^51

@@ -101,7 +101,7 @@ TEST(OrderedSum, EqualsTheOneAfterTheOtherLoopBitForBit) {
       std::vector<double> t(200003);
       for (int k = 0; k < static_cast<int>(t.size()); ++k) t[k] = d.term(g, k);
       for (int64_t n :
-           {int64_t{0}, int64_t{255}, int64_t{257}, int64_t{100000}, static_cast<int64_t>(t.size())}) {
+           {int64_t{0}, int64_t{511}, int64_t{513}, int64_t{100000}, static_cast<int64_t>(t.size())}) {
         double loop = d.start;
         for (int64_t k = 0; k < n; ++k) loop += t[k];
         const double ordered = stats::orderedSum(t.data(), n, d.start);
@@ -116,7 +116,7 @@ TEST(OrderedSum, EqualsTheOneAfterTheOtherLoopBitForBit) {
 // Short sums that start a few units away from a power of two and hug it:
 // terms of a few units in quarters (ties at every odd half, fractions that
 // round one way below the edge and the other way above it), in blocks of
-// one and two grid blocks. Every sum must be the loop's, bit for bit; a
+// one and two grid blocks of 512. Every sum must be the loop's, bit for bit; a
 // bound or a tie margin that is one step too tight shows here.
 TEST(OrderedSum, SumsHuggingAPowerOfTwoAreTheLoops) {
   std::mt19937_64 g(7);
@@ -126,7 +126,7 @@ TEST(OrderedSum, SumsHuggingAPowerOfTwoAreTheLoops) {
   for (const bool portable : {false, true}) {
     stats::forcePortableSums(portable);
     for (int trial = 0; trial < 4000; ++trial) {
-      const int n = trial % 2 == 0 ? 256 : 512;
+      const int n = trial % 2 == 0 ? 512 : 1024;
       const bool upper = trial % 3 == 0;  // start above the edge
       const auto away = static_cast<double>(g() % 48);
       double start = upper ? 2.0 + 2 * away * unit : 2.0 - away * unit;
@@ -158,11 +158,11 @@ TEST(OrderedSum, SumsHuggingAPowerOfTwoAreTheLoops) {
   // one of 3.25 up (32 units, over the edge 2 by one), eight of 3.9 down.
   // Above 2 the step of 3.25 becomes 4 units, so the sum ends one unit
   // higher than on the grid below 2.
-  std::vector<double> t(256, 0.0);
+  std::vector<double> t(512, 0.0);
   for (int k = 0; k < 16; ++k) t[k] = (k < 7 ? 3.9 : k == 7 ? 3.25 : -3.9) * unit;
   double loop = 2.0 - 30 * unit;
   for (double v : t) loop += v;
-  EXPECT_EQ(std::bit_cast<uint64_t>(stats::orderedSum(t.data(), 256, 2.0 - 30 * unit)),
+  EXPECT_EQ(std::bit_cast<uint64_t>(stats::orderedSum(t.data(), 512, 2.0 - 30 * unit)),
             std::bit_cast<uint64_t>(loop));
 }
 
