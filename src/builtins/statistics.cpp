@@ -553,6 +553,28 @@ bool addGroupInOrder(const double* v, RunningSum& sum, const Term& term) {
   return true;
 }
 
+// Walks the groups of a block: `onGrid(k)` adds group k on the grid and
+// says true when its running sums stay inside the binade, else false; such
+// a group goes one term after the other, and the block ends where the sum
+// has left the binade. Returns the number of terms added; `gridded` tells
+// whether the grid was worth it: at most one group in eight went one term
+// after the other.
+template <typename Term, typename OnGrid>
+int64_t walkGroups(const double* x, int groups, RunningSum& sum, const Term& term, bool& gridded,
+                   const OnGrid& onGrid) {
+  int floatGroups = 0;
+  for (int k = 0; k < groups; ++k) {
+    if (onGrid(k)) continue;
+    ++floatGroups;
+    if (!addGroupInOrder(x + k * kGroup, sum, term)) {
+      gridded = floatGroups * 8 < k + 1;
+      return (k + 1) * kGroup;
+    }
+  }
+  gridded = floatGroups * 8 < groups;
+  return static_cast<int64_t>(groups) * kGroup;
+}
+
 // The correction of a group with ties (see tieCorrection), for the lean
 // path (no bad terms there). With E the parities of the rounded terms before
 // each term and X those up to and including it, the sum before tie j is odd
@@ -631,29 +653,22 @@ template <typename Term>
     gridded = true;
     return terms;
   }
-  int floatGroups = 0;
-  for (int k = 0; k < groups; ++k) {
+  return walkGroups(x, groups, sum, term, gridded, [&](int k) {
     const int64_t total = scan.total[k];
     const int64_t groupTies = ((scan.tieGroups >> k) & 1u) == 0 ? 0 : kGroup;
     if (grid.units + (total < 0 ? total : 0) - reach - groupTies > kBinadeLow &&
         grid.units + (total > 0 ? total : 0) + reach + groupTies < kBinadeHigh) {
       addGroup(k);
-      continue;
+      return true;
     }
     int64_t low, high;
     groupReach512(x + k * kGroup, grid.scale, term, low, high);
     if (grid.units + low - groupTies > kBinadeLow && grid.units + high + groupTies < kBinadeHigh) {
       addGroup(k);
-      continue;
+      return true;
     }
-    ++floatGroups;
-    if (!addGroupInOrder(x + k * kGroup, sum, term)) {
-      gridded = floatGroups * 8 < k + 1;
-      return (k + 1) * kGroup;
-    }
-  }
-  gridded = floatGroups * 8 < groups;
-  return terms;
+    return false;
+  });
 }
 
 // Adds the terms of one block (`groups` groups of 16, a multiple of 8) on
@@ -703,8 +718,7 @@ int64_t addBlock(const double* x, int groups, RunningSum& sum, const Term& term,
       return terms;
     }
   }
-  int floatGroups = 0;
-  for (int k = 0; k < groups; ++k) {
+  return walkGroups(x, groups, sum, term, gridded, [&](int k) {
     // (wrapping: the sums of a group with a term too large are no numbers)
     const auto magnitude = static_cast<uint64_t>(g.magnitude[k]), total = static_cast<uint64_t>(g.total[k]);
     const int64_t positive = static_cast<int64_t>(magnitude + total) / 2;
@@ -712,29 +726,19 @@ int64_t addBlock(const double* x, int groups, RunningSum& sum, const Term& term,
     if (g.flagged[k] == 0) {
       if (grid.units + negative > kBinadeLow && grid.units + positive < kBinadeHigh) {
         grid.units += g.total[k];
-        gridded = true;
-        continue;
+        return true;
       }
-    } else {
-      // Ties: each may move the sum by one unit more than r says.
-      const TieMasks m = kHaveAvx512 ? tieMasks512(x + k * kGroup, grid.scale, term)
-                                     : tieMasksGeneric(x + k * kGroup, grid.scale, term);
-      if (m.bad == 0 && grid.units + negative - kGroup > kBinadeLow &&
-          grid.units + positive + kGroup < kBinadeHigh) {
-        grid.units += g.total[k] + tieCorrection(m, grid.units);
-        gridded = true;
-        continue;
-      }
+      return false;
     }
-    // Near the binade's edge: the group one term after the other.
-    ++floatGroups;
-    if (!addGroupInOrder(x + k * kGroup, sum, term)) {
-      gridded = floatGroups * 8 < k + 1;
-      return (k + 1) * kGroup;
+    // Ties: each may move the sum by one unit more than r says.
+    const TieMasks m = kHaveAvx512 ? tieMasks512(x + k * kGroup, grid.scale, term)
+                                   : tieMasksGeneric(x + k * kGroup, grid.scale, term);
+    if (m.bad == 0 && grid.units + negative - kGroup > kBinadeLow && grid.units + positive + kGroup < kBinadeHigh) {
+      grid.units += g.total[k] + tieCorrection(m, grid.units);
+      return true;
     }
-  }
-  gridded = floatGroups * 8 < groups;
-  return terms;
+    return false;  // near the binade's edge
+  });
 }
 
 // s + term(x[0]) + term(x[1]) + ..., one after the other.
