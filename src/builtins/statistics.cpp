@@ -220,19 +220,30 @@ void gridSumsGeneric(const double* x, int groups, double scale, GridGroups& g, c
 }
 
 // The same with AVX-512: eight groups at a time, their sums gathered into
-// one vector by a transposing reduction.
-[[gnu::target("avx512f")]] inline __m512i sumPairs(__m512i a, __m512i b) {
-  return _mm512_add_epi64(_mm512_maskz_unpacklo_epi64(0xFF, a, b), _mm512_maskz_unpackhi_epi64(0xFF, a, b));
+// one vector by a transposing reduction: lane k of laneSums is the sum of
+// the lanes of v[k], as integers or (AddDoubles) as doubles.
+struct AddIntegers {
+  [[gnu::target("avx512f")]] __m512i operator()(__m512i a, __m512i b) const { return _mm512_add_epi64(a, b); }
+};
+struct AddDoubles {
+  [[gnu::target("avx512f")]] __m512i operator()(__m512i a, __m512i b) const {
+    return _mm512_castpd_si512(_mm512_add_pd(_mm512_castsi512_pd(a), _mm512_castsi512_pd(b)));
+  }
+};
+template <typename Add>
+[[gnu::target("avx512f")]] inline __m512i sumPairs(__m512i a, __m512i b, const Add& add) {
+  return add(_mm512_maskz_unpacklo_epi64(0xFF, a, b), _mm512_maskz_unpackhi_epi64(0xFF, a, b));
 }
-[[gnu::target("avx512f")]] inline __m512i sumChunks(__m512i a, __m512i b) {
-  return _mm512_add_epi64(_mm512_maskz_shuffle_i64x2(0xFF, a, b, _MM_SHUFFLE(2, 0, 2, 0)),
-                          _mm512_maskz_shuffle_i64x2(0xFF, a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+template <typename Add>
+[[gnu::target("avx512f")]] inline __m512i sumChunks(__m512i a, __m512i b, const Add& add) {
+  return add(_mm512_maskz_shuffle_i64x2(0xFF, a, b, _MM_SHUFFLE(2, 0, 2, 0)),
+             _mm512_maskz_shuffle_i64x2(0xFF, a, b, _MM_SHUFFLE(3, 1, 3, 1)));
 }
-// Lane k: the sum of the lanes of v[k].
-[[gnu::target("avx512f")]] inline __m512i laneSums(const __m512i* v) {
-  const __m512i q0 = sumChunks(sumPairs(v[0], v[1]), sumPairs(v[2], v[3]));
-  const __m512i q1 = sumChunks(sumPairs(v[4], v[5]), sumPairs(v[6], v[7]));
-  return sumChunks(q0, q1);
+template <typename Add = AddIntegers>
+[[gnu::target("avx512f")]] inline __m512i laneSums(const __m512i* v, const Add& add = {}) {
+  const __m512i q0 = sumChunks(sumPairs(v[0], v[1], add), sumPairs(v[2], v[3], add), add);
+  const __m512i q1 = sumChunks(sumPairs(v[4], v[5], add), sumPairs(v[6], v[7], add), add);
+  return sumChunks(q0, q1, add);
 }
 
 template <typename Term>
@@ -288,21 +299,6 @@ struct LeanScan {
 // Below this largest |y| the scan's group sums (16 terms) are exact.
 constexpr double kLeanLimit = 0x1p49;
 
-// The group sums in floating point: the terms are integers below 2^49 when
-// the scan is used, so every group sum is exact, and a term that is not a
-// number makes its group's sum one.
-[[gnu::target("avx512f")]] inline __m512d sumPairsPd(__m512d a, __m512d b) {
-  return _mm512_add_pd(_mm512_maskz_unpacklo_pd(0xFF, a, b), _mm512_maskz_unpackhi_pd(0xFF, a, b));
-}
-[[gnu::target("avx512f")]] inline __m512d sumChunksPd(__m512d a, __m512d b) {
-  return _mm512_add_pd(_mm512_maskz_shuffle_f64x2(0xFF, a, b, _MM_SHUFFLE(2, 0, 2, 0)),
-                       _mm512_maskz_shuffle_f64x2(0xFF, a, b, _MM_SHUFFLE(3, 1, 3, 1)));
-}
-[[gnu::target("avx512f")]] inline __m512d laneSumsPd(const __m512d* v) {
-  const __m512d q0 = sumChunksPd(sumPairsPd(v[0], v[1]), sumPairsPd(v[2], v[3]));
-  const __m512d q1 = sumChunksPd(sumPairsPd(v[4], v[5]), sumPairsPd(v[6], v[7]));
-  return sumChunksPd(q0, q1);
-}
 
 constexpr double kNotANumber = std::numeric_limits<double>::quiet_NaN();
 
@@ -346,7 +342,7 @@ template <typename Term>
   __m512i carry = _mm512_setzero_si512(), lowest = carry, highest = carry;
   uint32_t tieGroups = 0;
   for (int half8 = 0; half8 < groups; half8 += 8) {
-    __m512d totals[8];
+    __m512i totals[8];
 #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
       const double* v = x + (half8 + k) * kGroup;
@@ -361,9 +357,12 @@ template <typename Term>
       tieGroups |= static_cast<uint32_t>(tieLanes != 0) << (half8 + k);
       largest0 = _mm512_maskz_range_pd(0xFF, largest0, t0, kAbsoluteMaximum);
       largest1 = _mm512_maskz_range_pd(0xFF, largest1, t1, kAbsoluteMaximum);
-      totals[k] = _mm512_add_pd(q0, q1);
+      totals[k] = _mm512_castpd_si512(_mm512_add_pd(q0, q1));
     }
-    const __m512d sums = laneSumsPd(totals);
+    // In floating point: the terms are integers below 2^49 here, so every
+    // group sum is exact, and a term that is not a number makes its group's
+    // sum one.
+    const __m512d sums = _mm512_castsi512_pd(laneSums(totals, AddDoubles{}));
     all = _mm512_add_pd(all, sums);
     const __m512i groupSums = _mm512_maskz_cvtpd_epi64(0xFF, sums);
     const __m512i after = _mm512_add_epi64(prefixSums8(groupSums), carry);
