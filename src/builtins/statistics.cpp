@@ -299,7 +299,6 @@ struct LeanScan {
 // Below this largest |y| the scan's group sums (16 terms) are exact.
 constexpr double kLeanLimit = 0x1p49;
 
-
 constexpr double kNotANumber = std::numeric_limits<double>::quiet_NaN();
 
 // The range instruction's absolute maximum (it does not pass NaNs on).
@@ -382,9 +381,9 @@ template <typename Term>
 }
 
 // The lowest and highest of the running sums of a group's rounded terms
-// (after each of its 16 terms), for a group without ties and bad terms whose
-// rough bounds come too close to the edge.
-
+// (after each of its 16 terms, relative to the sum before it), for a group
+// whose rough bounds come too close to the edge. Its ties may move these by
+// one unit each (the caller's margin).
 template <typename Term>
 [[gnu::target("avx512f")]] void groupReach512(const double* v, double scale, const Term& term, int64_t& lowest,
                                               int64_t& highest) {
