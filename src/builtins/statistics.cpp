@@ -484,7 +484,7 @@ inline int64_t tieCorrection(const TieMasks& m, int64_t units) {
 bool detectAvx512() {
   __builtin_cpu_init();  // may run before the library's own start-up code
   return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512dq") != 0 &&
-         __builtin_cpu_supports("popcnt") != 0;
+         __builtin_cpu_supports("popcnt") != 0 && __builtin_cpu_supports("bmi2") != 0;
 }
 const bool kDetectedAvx512 = detectAvx512();
 bool kHaveAvx512 = kDetectedAvx512;
@@ -577,10 +577,11 @@ int64_t walkGroups(const double* x, int groups, RunningSum& sum, const Term& ter
 // path (no bad terms there). With E the parities of the rounded terms before
 // each term and X those up to and including it, the sum before tie j is odd
 // when E_j ^ X_a is, a the tie before (the sum after a tie is even), or when
-// E_j ^ (units & 1) is for the first tie.
+// E_j ^ (units & 1) is for the first tie. The X of the tie before each tie
+// come from moving the ties' X one tie on (pext, shift, pdep); no branches.
 template <typename Term>
-[[gnu::target("avx512f,avx512dq,popcnt")]] int64_t leanTieCorrection512(const double* v, double scale,
-                                                                        const Term& term, int64_t units) {
+[[gnu::target("avx512f,avx512dq,popcnt,bmi2")]] int64_t leanTieCorrection512(const double* v, double scale,
+                                                                             const Term& term, int64_t units) {
   const __m512d vscale = _mm512_set1_pd(scale);
   const __m512d constant = _mm512_set1_pd(kRoundingConstant);
   const __m512i one = _mm512_set1_epi64(1);
@@ -600,16 +601,11 @@ template <typename Term>
   through ^= through << 4;
   through ^= through << 8;
   const uint32_t before = through << 1;  // E
-  int64_t correction = 0;
-  uint32_t carried = static_cast<uint32_t>(units & 1);
-  for (uint32_t rest = ties; rest != 0; rest &= rest - 1) {
-    const int j = std::countr_zero(rest);
-    const uint32_t parity = ((before >> j) ^ carried) & 1u;
-    const uint32_t rounded = (up >> j) & 1u;
-    correction += static_cast<int64_t>(parity ^ rounded) - static_cast<int64_t>(rounded);
-    carried = (through >> j) & 1u;
-  }
-  return correction;
+  const uint32_t carried =
+      _pdep_u32((_pext_u32(through, ties) << 1) | static_cast<uint32_t>(units & 1), ties);
+  const uint32_t oddBefore = (before ^ carried) & ties;
+  // Each tie adds (odd before ^ rounded up) - rounded up.
+  return std::popcount((oddBefore ^ up) & ties) - std::popcount(up & ties);
 }
 
 // One block on the grid from the lean scan, for blocks without bad terms.
