@@ -126,10 +126,10 @@ void assignFileArray(RunContext& ctx, Operand* ops, int count) {
       values.readFileArray(values.SlotOf(ops[1]), copy);
       values.writeFileArray(slot, copy, append);
     } catch (...) {
-      std::free(copy.data);
+      ValueStore::freeBuffer(copy.data);
       throw;
     }
-    std::free(copy.data);
+    ValueStore::freeBuffer(copy.data);
     return;
   }
   values.writeFileArray(slot, values.ArrayOf(ops[1]), append);

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -38,6 +39,43 @@ void adviseHugePages(void* buffer, size_t bytes) {
   const uintptr_t begin = (reinterpret_cast<uintptr_t>(buffer) + page - 1) & ~(page - 1);
   const uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + bytes) & ~(page - 1);
   if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+// Array buffers start on a 64-byte line, so a vector loop over the samples
+// never splits a load over two lines (the allocators give 16 bytes). The
+// block from the allocator is 64 bytes longer; the samples start at the first
+// line boundary at least 8 bytes into it, and those 8 bytes before the first
+// sample keep the block's address.
+constexpr size_t kLine = 64;
+constexpr size_t kExtraSlots = kLine / sizeof(double);
+
+double* alignedIn(void* block) {
+  const uintptr_t first = reinterpret_cast<uintptr_t>(block) + sizeof(double);
+  auto* data = reinterpret_cast<double*>((first + kLine - 1) & ~uintptr_t{kLine - 1});
+  std::memcpy(data - 1, &block, sizeof(block));
+  return data;
+}
+
+void* blockOf(double* data) {
+  void* block;
+  std::memcpy(&block, data - 1, sizeof(block));
+  return block;
+}
+
+// realloc for an aligned buffer: the samples move along with the block; when
+// the new block's line boundary lies elsewhere relative to it, they are moved
+// onto it (`keepSlots` of them, the old buffer's length).
+double* reallocAligned(double* data, size_t keepSlots, size_t slots) {
+  void* block = blockOf(data);
+  const size_t offset = static_cast<size_t>(reinterpret_cast<char*>(data) - static_cast<char*>(block));
+  void* fresh = std::realloc(block, (slots + kExtraSlots) * sizeof(double));
+  if (fresh == nullptr) return nullptr;
+  double* moved = reinterpret_cast<double*>(static_cast<char*>(fresh) + offset);
+  const uintptr_t first = reinterpret_cast<uintptr_t>(fresh) + sizeof(double);
+  auto* aligned = reinterpret_cast<double*>((first + kLine - 1) & ~uintptr_t{kLine - 1});
+  if (aligned != moved) std::memmove(aligned, moved, (keepSlots < slots ? keepSlots : slots) * sizeof(double));
+  std::memcpy(aligned - 1, &fresh, sizeof(fresh));
+  return aligned;
 }
 
 bool writeAll(int fd, const void* data, size_t size, off_t offset) {
@@ -171,13 +209,22 @@ double* ValueStore::homeOf(const ValueArray& array) const {
   return nullptr;
 }
 
+double* ValueStore::newBuffer(size_t slots) {
+  void* block = allocate_(slots + kExtraSlots, sizeof(double));
+  return block == nullptr ? nullptr : alignedIn(block);
+}
+
+void ValueStore::freeBuffer(double* data) {
+  if (data != nullptr) std::free(blockOf(data));
+}
+
 // Frees a heap buffer. A twin or scratch record goes back to its own value
 // (keeping the first sample), an array becomes empty.
 void ValueStore::releaseBuffer(ValueArray& array) {
   double* home = homeOf(array);
   if (array.data != home) {
     if (home != nullptr && array.data != nullptr && array.capacity > 0) *home = array.data[0];
-    std::free(array.data);
+    freeBuffer(array.data);
     array.data = home;
   }
   array.dirtyFrom = INT32_MAX;
@@ -349,7 +396,7 @@ void ValueStore::Grow(ValueArray& array, int64_t n, bool clearRest) {
     // values is zeroed, as a fresh buffer reads; an append leaves the new
     // room as it is and marks it in dirtyFrom (extendLength clears it).
     const int64_t oldSlots = static_cast<int64_t>(array.capacity) + 2;
-    fresh = static_cast<double*>(std::realloc(array.data, slots * sizeof(double)));
+    fresh = reallocAligned(array.data, static_cast<size_t>(oldSlots), slots);
     if (fresh == nullptr) raiseRuntimeError(kErrArrayMemory);
     adviseHugePages(fresh, slots * sizeof(double));
     if (clearRest) {
@@ -359,11 +406,11 @@ void ValueStore::Grow(ValueArray& array, int64_t n, bool clearRest) {
       array.dirtyFrom = static_cast<int32_t>(oldSlots);
     }
   } else {
-    fresh = static_cast<double*>(allocate_(slots, sizeof(double)));
+    fresh = newBuffer(slots);
     if (fresh == nullptr) raiseRuntimeError(kErrArrayMemory);
     if (allocate_ == defaultAllocate) adviseHugePages(fresh, slots * sizeof(double));
     if (keep > 0 && array.data != nullptr) std::memcpy(fresh, array.data, static_cast<size_t>(keep) * 8);
-    if (owned) std::free(array.data);
+    if (owned) freeBuffer(array.data);
     array.dirtyFrom = INT32_MAX;  // a fresh buffer reads zero
   }
   array.data = fresh;
@@ -513,7 +560,7 @@ bool ValueStore::allocateArrays(std::string& message) {
   for (int k = 0; k < kArraySlots; ++k) {
     ValueArray& a = records_[k];
     releaseBuffer(a);
-    auto* buffer = static_cast<double*>(allocate_(kInitialArrayCapacity + 2, sizeof(double)));
+    double* buffer = newBuffer(kInitialArrayCapacity + 2);
     if (buffer == nullptr) {
       for (int j = 0; j < k; ++j) releaseBuffer(records_[j]);
       message = platform::formatC("Ab Array %d kein Platz im Speicher", k);

@@ -77,6 +77,9 @@ class ValueStore {
   // `clearRest` is false (appends, which write the next samples at once);
   // those are then marked in the array's dirtyFrom.
   void Grow(ValueArray& array, int64_t n, bool clearRest = true);
+  // Frees a buffer that Grow gave a record of its own (a temporary array
+  // filled by readFileArray, say). Null does nothing.
+  static void freeBuffer(double* data);
   // Sets the length to n (growing as needed); samples that come into use
   // without ever having been written read zero, the others keep their values.
   void extendLength(ValueArray& array, int32_t n);
@@ -137,6 +140,9 @@ class ValueStore {
   ValueArray& scratchRecord();
   double* homeOf(const ValueArray& array) const;
   void releaseBuffer(ValueArray& array);
+  // A zeroed buffer of `slots` samples on a 64-byte line (nullptr when the
+  // allocator fails).
+  double* newBuffer(size_t slots);
 
   // The array table: a0..a499, then the twins of v0..v3999.
   ValueArray records_[kArraySlots + kFloatSlots];

@@ -317,6 +317,35 @@ TEST_F(ValueStoreTest, LargeBuffersAreAdvisedForHugePages) {
   EXPECT_TRUE(mappingAdvisedHuge(fresh.data + 1500000));
 }
 
+// Array buffers start on a 64-byte line whatever their size, fresh or
+// grown (in place, moved by realloc, or freshly allocated by a test
+// allocator), and growth keeps every sample: small steps through the heap's
+// chunks and large ones through mapped blocks, appends and clearing growth.
+TEST_F(ValueStoreTest, BuffersStartOnACacheLineAndKeepTheirSamples) {
+  const auto onLine = [](const double* p) { return reinterpret_cast<uintptr_t>(p) % 64 == 0; };
+  for (const bool testAllocator : {false, true}) {
+    if (testAllocator) store->setAllocator([](size_t c, size_t s) { return std::calloc(c, s); });
+    std::string message;
+    ASSERT_TRUE(store->allocateArrays(message)) << message;
+    for (int slot = 0; slot < 6; ++slot) EXPECT_TRUE(onLine(store->arrayRecord(slot).data)) << slot;
+    ValueArray& r = store->arrayRecord(3);
+    // Another array grows in between, so the heap hands out other chunks.
+    ValueArray& other = store->arrayRecord(4);
+    int64_t n = 0;
+    for (int64_t want : {int64_t{1030}, int64_t{1500}, int64_t{3001}, int64_t{7000}, int64_t{20000},
+                         int64_t{70000}, int64_t{300000}, int64_t{1200000}}) {
+      store->Grow(r, want, want % 2 == 0);
+      store->Grow(other, want / 2 + 1200);
+      ASSERT_TRUE(onLine(r.data)) << want;
+      ASSERT_TRUE(onLine(other.data)) << want;
+      for (int64_t k = 0; k < n; ++k) ASSERT_EQ(r.data[k], static_cast<double>(k) + 0.5) << want << " " << k;
+      for (int64_t k = n; k < want; ++k) r.data[k] = static_cast<double>(k) + 0.5;
+      n = want;
+      r.length = static_cast<int32_t>(n);
+    }
+  }
+}
+
 TEST_F(ValueStoreTest, GrowBeyondWhatCanBeHeldIsRuntimeError13) {
   ValueArray& r = store->arrayRecord(1);
   for (int64_t n : {int64_t{2000000000}, int64_t{1} << 40, std::numeric_limits<int64_t>::max()}) {
