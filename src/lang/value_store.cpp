@@ -49,9 +49,14 @@ void adviseHugePages(void* buffer, size_t bytes) {
 constexpr size_t kLine = 64;
 constexpr size_t kExtraSlots = kLine / sizeof(double);
 
-double* alignedIn(void* block) {
+double* firstLineOf(void* block) {
   const uintptr_t first = reinterpret_cast<uintptr_t>(block) + sizeof(double);
-  auto* data = reinterpret_cast<double*>((first + kLine - 1) & ~uintptr_t{kLine - 1});
+  return reinterpret_cast<double*>((first + kLine - 1) & ~uintptr_t{kLine - 1});
+}
+
+// The samples' start in `block`, with the block's address kept before it.
+double* alignedIn(void* block) {
+  double* data = firstLineOf(block);
   std::memcpy(data - 1, &block, sizeof(block));
   return data;
 }
@@ -62,20 +67,17 @@ void* blockOf(double* data) {
   return block;
 }
 
-// realloc for an aligned buffer: the samples move along with the block; when
-// the new block's line boundary lies elsewhere relative to it, they are moved
-// onto it (`keepSlots` of them, the old buffer's length).
+// realloc for an aligned buffer, growing it: the samples move along with the
+// block; when the new block's line boundary lies elsewhere relative to it,
+// they are moved onto it (`keepSlots` of them, the old buffer's length).
 double* reallocAligned(double* data, size_t keepSlots, size_t slots) {
   void* block = blockOf(data);
   const size_t offset = static_cast<size_t>(reinterpret_cast<char*>(data) - static_cast<char*>(block));
   void* fresh = std::realloc(block, (slots + kExtraSlots) * sizeof(double));
   if (fresh == nullptr) return nullptr;
   double* moved = reinterpret_cast<double*>(static_cast<char*>(fresh) + offset);
-  const uintptr_t first = reinterpret_cast<uintptr_t>(fresh) + sizeof(double);
-  auto* aligned = reinterpret_cast<double*>((first + kLine - 1) & ~uintptr_t{kLine - 1});
-  if (aligned != moved) std::memmove(aligned, moved, (keepSlots < slots ? keepSlots : slots) * sizeof(double));
-  std::memcpy(aligned - 1, &fresh, sizeof(fresh));
-  return aligned;
+  if (firstLineOf(fresh) != moved) std::memmove(firstLineOf(fresh), moved, keepSlots * sizeof(double));
+  return alignedIn(fresh);
 }
 
 bool writeAll(int fd, const void* data, size_t size, off_t offset) {
